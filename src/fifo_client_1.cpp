@@ -1,0 +1,65 @@
+// fifo_client_1: tells the music service to resume or stop playing by
+// writing one command byte into its control pipe.
+#include "control_pipe.hpp"
+
+#include <csignal>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+struct action {
+    const char* keyword;
+    const char* help;
+    pipe_command command;
+};
+
+// Also the order of the help lines and of matching.
+constexpr action actions[] = {
+    {"resume_music", "resume play music.", resume_command},
+    {"stop_music", "stop play music.", stop_command},
+};
+
+// Shown when the system passes no program name at all.
+constexpr const char fallback_program_name[] = "fifo_client_1";
+
+const action* find_action(const char* keyword)
+{
+    for (const action& candidate : actions)
+        if (std::strcmp(candidate.keyword, keyword) == 0)
+            return &candidate;
+    return nullptr;
+}
+
+// Output that cannot be written (a closed or full standard output) is
+// dropped: the exit status already tells the caller what happened.
+void print_usage(const char* program_name)
+{
+    if (program_name == nullptr)
+        program_name = fallback_program_name;
+    std::printf("Usage:%s action\n", program_name);
+    for (const action& each : actions)
+        std::printf("\t%s\t%s\n", each.keyword, each.help);
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    // A reader or a standard output that goes away must not kill the client.
+    std::signal(SIGPIPE, SIG_IGN);
+
+    if (argc <= 1) {
+        print_usage(argc > 0 ? argv[0] : nullptr);
+        return -1;
+    }
+
+    const action* requested = find_action(argv[1]);
+    if (requested == nullptr) {
+        std::fputs("Not support this action!\n", stdout);
+        return 0;
+    }
+
+    send_pipe_command(requested->command);
+    return 0;
+}
