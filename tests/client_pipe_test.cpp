@@ -1,0 +1,127 @@
+// The client, run as a program, against what it may find at its pipe path.
+#include "client_fixture.hpp"
+#include "fifo_peer.hpp"
+
+#include <fcntl.h>
+#include <list>
+#include <unistd.h>
+
+namespace {
+
+class client_pipe : public client_fixture {};
+
+TEST_F(client_pipe, two_runs_arrive_in_order)
+{
+    fifo_reader reader(pipe);
+    expect_quiet_end(run_client({"resume_music"}), 0);
+    expect_quiet_end(run_client({"stop_music"}), 0);
+    EXPECT_EQ(reader.take(), "10");
+}
+
+TEST_F(client_pipe, missing_pipe_is_not_created)
+{
+    ASSERT_EQ(unlink(pipe.c_str()), 0);
+    expect_quiet_end(run_client({"resume_music"}), 0);
+    EXPECT_EQ(entries_in(sock_dir), 0);
+
+    ASSERT_EQ(rmdir(sock_dir.c_str()), 0);
+    expect_quiet_end(run_client({"stop_music"}), 0);
+    EXPECT_EQ(entries_in(dir.path()), 0);
+}
+
+TEST_F(client_pipe, without_a_reader_gives_up_at_the_bound)
+{
+    const run_result result = run_client({"resume_music"});
+    expect_quiet_end(result, 0);
+    EXPECT_GE(result.elapsed_ms, test_config::client_timeout_ms - 5) << "did not wait for a reader";
+    EXPECT_LT(result.elapsed_ms, test_config::client_timeout_ms + 1500);
+}
+
+TEST_F(client_pipe, reader_that_opens_within_the_bound_gets_the_command)
+{
+    child_process client(client_command({"stop_music"}), dir.path());
+    // Long enough for the client to be waiting in its open, short of the bound.
+    sleep_ms(test_config::client_timeout_ms / 2);
+    fifo_reader reader(pipe);
+    expect_quiet_end(client.wait(), 0);
+    EXPECT_EQ(reader.take(), "0");
+}
+
+TEST_F(client_pipe, reader_that_leaves_before_the_write_does_not_kill_the_client)
+{
+    for (int round = 0; round < 40; ++round) {
+        SCOPED_TRACE(round);
+        auto reader = std::make_unique<fifo_reader>(pipe);
+        open_watch watch(pipe);
+        child_process client(client_command({"resume_music"}), dir.path());
+        // Leave as soon as the client is in: its write then races our close.
+        EXPECT_EQ(watch.opens(5000), 1);
+        reader.reset();
+        expect_quiet_end(client.wait(), 0);
+        if (HasFailure())
+            return;
+    }
+}
+
+TEST_F(client_pipe, regular_file_and_directory_are_left_untouched)
+{
+    ASSERT_EQ(unlink(pipe.c_str()), 0);
+    write_file(pipe, "hello");
+    struct stat before {};
+    ASSERT_EQ(stat(pipe.c_str(), &before), 0);
+    expect_quiet_end(run_client({"resume_music"}), 0);
+    struct stat after {};
+    ASSERT_EQ(stat(pipe.c_str(), &after), 0);
+    EXPECT_EQ(read_file(pipe), "hello");
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+
+    ASSERT_EQ(unlink(pipe.c_str()), 0);
+    ASSERT_EQ(mkdir(pipe.c_str(), 0755), 0);
+    expect_quiet_end(run_client({"stop_music"}), 0);
+    EXPECT_EQ(entries_in(pipe), 0);
+}
+
+TEST_F(client_pipe, pipe_the_caller_may_not_write_is_quietly_skipped)
+{
+    // Root may write anything, so as root the client runs as "nobody", from
+    // a copy that user can reach.
+    const bool as_root = geteuid() == 0;
+    ASSERT_EQ(chmod(pipe.c_str(), as_root ? 0644 : 0400), 0);
+    fifo_reader reader(pipe);
+    command_line command = client_command({"resume_music"});
+    if (as_root) {
+        ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
+        const std::string copy = dir / "fifo_client_1";
+        write_file(copy, read_file(test_config::client_program));
+        ASSERT_EQ(chmod(copy.c_str(), 0755), 0);
+        for (std::string& word : command.argv)
+            if (word == test_config::client_program)
+                word = copy;
+        if (command.file == test_config::client_program)
+            command.file = copy;
+        command = as_nobody(command);
+    }
+    expect_quiet_end(run(command, dir.path()), 0);
+    EXPECT_EQ(reader.take(), "");
+}
+
+TEST_F(client_pipe, many_clients_at_once_lose_and_mix_nothing)
+{
+    constexpr int clients = 200;
+    fifo_reader reader(pipe);
+    std::list<child_process> running;
+    for (int i = 0; i < clients; ++i)
+        running.emplace_back(client_command({i % 2 == 0 ? "resume_music" : "stop_music"}), dir.path(), false);
+    for (child_process& client : running) {
+        const run_result result = client.wait(60000);
+        ASSERT_TRUE(result.exited && result.status == 0)
+            << "status " << result.status << ", signal " << result.signal;
+    }
+    const std::string arrived = reader.take();
+    EXPECT_EQ(arrived.size(), static_cast<size_t>(clients));
+    EXPECT_EQ(std::count(arrived.begin(), arrived.end(), '1'), clients / 2);
+    EXPECT_EQ(std::count(arrived.begin(), arrived.end(), '0'), clients / 2);
+}
+
+} // namespace

@@ -1,0 +1,131 @@
+// The pipe writer called in-process, where the test can see what it leaves
+// behind in its caller: the descriptor, the timer.
+#include "child_process.hpp"
+#include "control_pipe.hpp"
+#include "fifo_peer.hpp"
+#include "scratch_dir.hpp"
+
+#include <cerrno>
+#include <csignal>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int bound_ms = 300;
+
+class control_pipe : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        // The client ignores SIGPIPE itself; the tests stand in for it here.
+        std::signal(SIGPIPE, SIG_IGN);
+        ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    }
+
+    static bool timer_armed()
+    {
+        itimerval timer{};
+        getitimer(ITIMER_REAL, &timer);
+        return timer.it_value.tv_sec != 0 || timer.it_value.tv_usec != 0;
+    }
+
+    scratch_dir dir;
+    std::string pipe = dir / "morvelin.fifo";
+};
+
+TEST_F(control_pipe, commands_are_one_byte_each)
+{
+    EXPECT_STREQ(resume_command, "1");
+    EXPECT_STREQ(stop_command, "0");
+}
+
+TEST_F(control_pipe, delivery_writes_one_byte_and_closes_at_once)
+{
+    for (const auto& [command, byte] : {std::pair{resume_command, "1"}, std::pair{stop_command, "0"}}) {
+        fifo_reader reader(pipe);
+        ASSERT_EQ(deliver_pipe_command(pipe.c_str(), command, bound_ms), delivery_result::delivered);
+        bool at_eof = false;
+        EXPECT_EQ(reader.take(&at_eof), byte);
+        EXPECT_TRUE(at_eof) << "the write end is still open after the call";
+        EXPECT_FALSE(timer_armed()) << "the call left its timer running";
+    }
+}
+
+TEST_F(control_pipe, deliveries_arrive_in_order)
+{
+    fifo_reader reader(pipe);
+    for (pipe_command command : {resume_command, stop_command, stop_command, resume_command})
+        ASSERT_EQ(deliver_pipe_command(pipe.c_str(), command, bound_ms), delivery_result::delivered);
+    EXPECT_EQ(reader.take(), "1001");
+}
+
+TEST_F(control_pipe, missing_pipe_is_not_created)
+{
+    ASSERT_EQ(unlink(pipe.c_str()), 0);
+    EXPECT_EQ(deliver_pipe_command(pipe.c_str(), resume_command, bound_ms), delivery_result::open_failed);
+    EXPECT_FALSE(path_exists(pipe));
+    EXPECT_FALSE(timer_armed());
+}
+
+TEST_F(control_pipe, waits_for_a_reader_no_longer_than_the_bound)
+{
+    const long started = now_ms();
+    EXPECT_EQ(deliver_pipe_command(pipe.c_str(), resume_command, bound_ms), delivery_result::timed_out);
+    const long waited = now_ms() - started;
+    EXPECT_GE(waited, bound_ms - 5) << "gave up before the bound: the open did not wait";
+    EXPECT_LT(waited, bound_ms + 500);
+    EXPECT_FALSE(timer_armed());
+}
+
+TEST_F(control_pipe, full_pipe_is_given_up_within_the_bound)
+{
+    fifo_reader reader(pipe);
+    const int filler = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+    ASSERT_GE(filler, 0);
+    const std::string block(4096, 'x');
+    size_t queued = 0;
+    for (ssize_t put = 0; (put = write(filler, block.data(), block.size())) > 0;)
+        queued += static_cast<size_t>(put);
+    ASSERT_EQ(errno, EAGAIN);
+
+    const long started = now_ms();
+    EXPECT_EQ(deliver_pipe_command(pipe.c_str(), resume_command, bound_ms), delivery_result::timed_out);
+    EXPECT_LT(now_ms() - started, bound_ms + 500);
+    EXPECT_EQ(reader.take(), std::string(queued, 'x')) << "a byte went in after all";
+    close(filler);
+}
+
+TEST_F(control_pipe, anything_but_a_fifo_is_left_untouched)
+{
+    ASSERT_EQ(unlink(pipe.c_str()), 0);
+    write_file(pipe, "hello");
+    struct stat before {};
+    ASSERT_EQ(stat(pipe.c_str(), &before), 0);
+
+    EXPECT_EQ(deliver_pipe_command(pipe.c_str(), resume_command, bound_ms), delivery_result::not_a_fifo);
+
+    struct stat after {};
+    ASSERT_EQ(stat(pipe.c_str(), &after), 0);
+    EXPECT_EQ(read_file(pipe), "hello");
+    EXPECT_EQ(after.st_mtim.tv_sec, before.st_mtim.tv_sec);
+    EXPECT_EQ(after.st_mtim.tv_nsec, before.st_mtim.tv_nsec);
+
+    ASSERT_EQ(unlink(pipe.c_str()), 0);
+    ASSERT_EQ(mkdir(pipe.c_str(), 0700), 0);
+    EXPECT_EQ(deliver_pipe_command(pipe.c_str(), resume_command, bound_ms), delivery_result::open_failed);
+    EXPECT_EQ(entries_in(pipe), 0);
+}
+
+TEST_F(control_pipe, no_bound_means_no_delivery)
+{
+    fifo_reader reader(pipe);
+    for (int bound : {0, -1})
+        EXPECT_EQ(deliver_pipe_command(pipe.c_str(), resume_command, bound), delivery_result::no_deadline);
+    EXPECT_EQ(reader.take(), "");
+}
+
+} // namespace

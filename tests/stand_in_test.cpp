@@ -1,0 +1,62 @@
+// The stand-in service that the demo and development use.
+#include "child_process.hpp"
+#include "scratch_dir.hpp"
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+// Waits for the stand-in to make its pipe, then writes `bytes` into it.
+void send_when_ready(const std::string& pipe, const std::string& bytes)
+{
+    for (int tries = 0; tries < 5000 && !is_fifo(pipe); ++tries)
+        sleep_ms(1);
+    const int fd = open(pipe.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(fd);
+}
+
+TEST(stand_in, makes_the_pipe_and_prints_a_line_per_byte)
+{
+    scratch_dir dir;
+    const std::string pipe = dir / "morvelin.fifo";
+    child_process service(stand_in_command({pipe, "5"}), dir.path());
+    send_when_ready(pipe, std::string("10x\0", 4));
+    send_when_ready(pipe, "1");
+    const run_result result = service.wait();
+    EXPECT_TRUE(result.exited);
+    EXPECT_EQ(result.status, 0);
+    EXPECT_EQ(result.out, "resume\nstop\n0x78\n0x00\nresume\n");
+    EXPECT_TRUE(is_fifo(pipe));
+}
+
+TEST(stand_in, receives_what_the_client_sends)
+{
+    scratch_dir dir;
+    ASSERT_EQ(mkdir((dir / "sock").c_str(), 0755), 0);
+    const std::string pipe = dir / "sock/morvelin.fifo";
+    child_process service(stand_in_command({pipe, "2"}), dir.path());
+    for (int tries = 0; tries < 5000 && !is_fifo(pipe); ++tries)
+        sleep_ms(1);
+    for (const char* action : {"resume_music", "stop_music"})
+        EXPECT_EQ(run(client_command({action}), dir.path()).status, 0);
+    EXPECT_EQ(service.wait().out, "resume\nstop\n");
+}
+
+TEST(stand_in, refuses_what_is_not_a_fifo)
+{
+    scratch_dir dir;
+    const std::string path = dir / "plain";
+    write_file(path, "data");
+    const run_result result = run(stand_in_command({path}), dir.path());
+    EXPECT_EQ(result.status, 1);
+    EXPECT_EQ(result.out, "");
+    EXPECT_NE(result.err, "");
+    EXPECT_EQ(read_file(path), "data");
+}
+
+} // namespace

@@ -1,0 +1,40 @@
+// A scratch folder laid out as the client under test expects it: its pipe
+// at sock/morvelin.fifo, relative to the folder it runs in.
+#pragma once
+
+#include "child_process.hpp"
+#include "scratch_dir.hpp"
+#include "test_config.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+class client_fixture : public testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(mkdir(sock_dir.c_str(), 0755), 0);
+        ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    }
+
+    run_result run_client(const std::vector<std::string>& args)
+    {
+        return run(client_command(args), dir.path());
+    }
+
+    scratch_dir dir;
+    std::string sock_dir = dir / "sock";
+    std::string pipe = dir / test_config::client_pipe_path;
+};
+
+// What a run must always look like: ended by itself, with the status given
+// and nothing on standard error.
+inline void expect_quiet_end(const run_result& result, int status, const std::string& out = "")
+{
+    EXPECT_FALSE(result.hung);
+    EXPECT_EQ(result.signal, 0);
+    EXPECT_TRUE(result.exited);
+    EXPECT_EQ(result.status, status);
+    EXPECT_EQ(result.out, out);
+    EXPECT_EQ(result.err, "");
+}

@@ -1,0 +1,25 @@
+// A private folder for one test, removed with everything in it afterwards.
+#pragma once
+
+#include <string>
+
+class scratch_dir {
+public:
+    scratch_dir();
+    ~scratch_dir();
+    scratch_dir(const scratch_dir&) = delete;
+    scratch_dir& operator=(const scratch_dir&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+// Small file helpers for what the tests leave at a path and find there.
+std::string read_file(const std::string& path);
+void write_file(const std::string& path, const std::string& content);
+bool path_exists(const std::string& path);
+bool is_fifo(const std::string& path);
+int entries_in(const std::string& dir);
