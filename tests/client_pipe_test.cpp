@@ -49,15 +49,26 @@ TEST_F(client_pipe, reader_that_opens_within_the_bound_gets_the_command)
 
 TEST_F(client_pipe, reader_that_leaves_before_the_write_does_not_kill_the_client)
 {
-    for (int round = 0; round < 40; ++round) {
+    for (int round = 0; round < 5; ++round) {
         SCOPED_TRACE(round);
+        // A full pipe holds the client in its write until the last reader
+        // leaves, which fails the write with EPIPE and raises SIGPIPE.
         auto reader = std::make_unique<fifo_reader>(pipe);
+        const int filler = open(pipe.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+        ASSERT_GE(filler, 0);
+        const std::string block(4096, 'x');
+        while (write(filler, block.data(), block.size()) > 0) {
+        }
         open_watch watch(pipe);
         child_process client(client_command({"resume_music"}), dir.path());
-        // Leave as soon as the client is in: its write then races our close.
-        EXPECT_EQ(watch.opens(5000), 1);
+        ASSERT_EQ(watch.opens(5000), 1);
+        sleep_ms(test_config::client_timeout_ms / 4);
         reader.reset();
-        expect_quiet_end(client.wait(), 0);
+        const run_result result = client.wait();
+        close(filler);
+        expect_quiet_end(result, 0);
+        EXPECT_LT(result.elapsed_ms, test_config::client_timeout_ms)
+            << "the write was not woken by the leaving reader";
         if (HasFailure())
             return;
     }

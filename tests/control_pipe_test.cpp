@@ -84,7 +84,7 @@ TEST_F(control_pipe, waits_for_a_reader_no_longer_than_the_bound)
 TEST_F(control_pipe, full_pipe_is_given_up_within_the_bound)
 {
     fifo_reader reader(pipe);
-    const int filler = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+    const int filler = open(pipe.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(filler, 0);
     const std::string block(4096, 'x');
     size_t queued = 0;

@@ -38,7 +38,7 @@ int capture_file()
     FILE* file = std::tmpfile();
     if (file == nullptr)
         throw std::runtime_error("tmpfile failed");
-    const int fd = dup(fileno(file));
+    const int fd = fcntl(fileno(file), F_DUPFD_CLOEXEC, 0);
     std::fclose(file);
     return fd;
 }
@@ -101,15 +101,15 @@ child_process::child_process(const command_line& command, const std::string& cwd
     for (const std::string& word : command.argv)
         argv.push_back(const_cast<char*>(word.c_str()));
     argv.push_back(nullptr);
-    out_fd_ = capture ? capture_file() : open("/dev/null", O_WRONLY);
-    err_fd_ = capture ? capture_file() : open("/dev/null", O_WRONLY);
+    out_fd_ = capture ? capture_file() : open("/dev/null", O_WRONLY | O_CLOEXEC);
+    err_fd_ = capture ? capture_file() : open("/dev/null", O_WRONLY | O_CLOEXEC);
 
     started_ms_ = now_ms();
     pid_ = fork();
     if (pid_ < 0)
         throw std::runtime_error("fork failed");
     if (pid_ == 0) {
-        const int no_input = open("/dev/null", O_RDONLY);
+        const int no_input = open("/dev/null", O_RDONLY | O_CLOEXEC);
         if (no_input < 0 || dup2(no_input, 0) < 0 || dup2(out_fd_, 1) < 0 || dup2(err_fd_, 2) < 0 ||
             chdir(cwd.c_str()) != 0)
             _exit(126);

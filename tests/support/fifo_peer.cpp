@@ -7,7 +7,7 @@
 #include <sys/inotify.h>
 #include <unistd.h>
 
-fifo_reader::fifo_reader(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_NONBLOCK))
+fifo_reader::fifo_reader(const std::string& path) : fd_(open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC))
 {
     if (fd_ < 0)
         throw std::runtime_error("cannot open the read end of " + path);
