@@ -35,9 +35,9 @@ bool arm_deadline(int timeout_ms)
     if (timeout_ms <= 0)
         return false;
 
+    // Value-initialised: an empty mask, and no SA_RESTART, on purpose.
     struct sigaction on_alarm {};
-    on_alarm.sa_handler = interrupt_blocked_call; // no SA_RESTART, on purpose
-    sigemptyset(&on_alarm.sa_mask);
+    on_alarm.sa_handler = interrupt_blocked_call;
     if (sigaction(SIGALRM, &on_alarm, nullptr) != 0)
         return false;
 

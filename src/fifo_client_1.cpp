@@ -42,12 +42,20 @@ void print_usage(const char* program_name)
         std::printf("\t%s\t%s\n", each.keyword, each.help);
 }
 
+// A reader or a standard output that goes away must not kill the client.
+void ignore_sigpipe()
+{
+    struct sigaction ignore {}; // value-initialised: no flags, an empty mask
+    ignore.sa_handler = SIG_IGN;
+    // Cannot fail for a valid signal number.
+    (void)sigaction(SIGPIPE, &ignore, nullptr);
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    // A reader or a standard output that goes away must not kill the client.
-    std::signal(SIGPIPE, SIG_IGN);
+    ignore_sigpipe();
 
     if (argc <= 1) {
         print_usage(argc > 0 ? argv[0] : nullptr);
@@ -56,7 +64,7 @@ int main(int argc, char* argv[])
 
     const action* requested = find_action(argv[1]);
     if (requested == nullptr) {
-        std::fputs("Not support this action!\n", stdout);
+        std::puts("Not support this action!"); // puts adds the newline
         return 0;
     }
 

@@ -3,7 +3,6 @@
 #include "fifo_peer.hpp"
 
 #include <fcntl.h>
-#include <list>
 #include <unistd.h>
 
 namespace {
@@ -115,24 +114,6 @@ TEST_F(client_pipe, pipe_the_caller_may_not_write_is_quietly_skipped)
     }
     expect_quiet_end(run(command, dir.path()), 0);
     EXPECT_EQ(reader.take(), "");
-}
-
-TEST_F(client_pipe, many_clients_at_once_lose_and_mix_nothing)
-{
-    constexpr int clients = 200;
-    fifo_reader reader(pipe);
-    std::list<child_process> running;
-    for (int i = 0; i < clients; ++i)
-        running.emplace_back(client_command({i % 2 == 0 ? "resume_music" : "stop_music"}), dir.path(), false);
-    for (child_process& client : running) {
-        const run_result result = client.wait(60000);
-        ASSERT_TRUE(result.exited && result.status == 0)
-            << "status " << result.status << ", signal " << result.signal;
-    }
-    const std::string arrived = reader.take();
-    EXPECT_EQ(arrived.size(), static_cast<size_t>(clients));
-    EXPECT_EQ(std::count(arrived.begin(), arrived.end(), '1'), clients / 2);
-    EXPECT_EQ(std::count(arrived.begin(), arrived.end(), '0'), clients / 2);
 }
 
 } // namespace

@@ -1,0 +1,30 @@
+#!/bin/sh
+# Installs, with apt-get, the Debian packages that a task needs and that are
+# missing. Usage: tools/install-deps.sh build|test|bench ...
+set -eu
+
+packages=""
+for task in "$@"; do
+    case $task in
+    build) packages="$packages cmake ninja-build g++ binutils" ;;
+    test) packages="$packages cmake ninja-build g++ binutils googletest g++-arm-linux-gnueabihf qemu-user
+                    clang-format cppcheck man-db groff-base util-linux dpkg bash" ;;
+    bench) packages="$packages cmake ninja-build g++ binutils g++-arm-linux-gnueabihf valgrind strace dash coreutils" ;;
+    *) echo "usage: $0 build|test|bench ..." >&2; exit 2 ;;
+    esac
+done
+
+missing=""
+for package in $packages; do
+    case " $missing " in *" $package "*) continue ;; esac
+    status=$(dpkg-query -W -f='${Status}' "$package" 2>/dev/null || true)
+    [ "$status" = "install ok installed" ] || missing="$missing $package"
+done
+[ -z "$missing" ] && exit 0
+
+as_root=""
+[ "$(id -u)" -eq 0 ] || as_root=sudo
+echo "Installing:$missing"
+$as_root apt-get update -q
+# shellcheck disable=SC2086 # the list is meant to split into words
+DEBIAN_FRONTEND=noninteractive $as_root apt-get install -y -q --no-install-recommends $missing
