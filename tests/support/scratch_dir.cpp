@@ -71,3 +71,11 @@ int entries_in(const std::string& dir)
     closedir(listing);
     return count;
 }
+
+file_state state_of(const std::string& path)
+{
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0)
+        throw std::runtime_error("cannot stat " + path);
+    return {read_file(path), status.st_mtim.tv_sec, status.st_mtim.tv_nsec};
+}

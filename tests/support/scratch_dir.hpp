@@ -23,3 +23,12 @@ void write_file(const std::string& path, const std::string& content);
 bool path_exists(const std::string& path);
 bool is_fifo(const std::string& path);
 int entries_in(const std::string& dir);
+
+// What a file holds and when it last changed, to show it was left alone.
+struct file_state {
+    std::string content;
+    long mtime_sec = 0;
+    long mtime_nsec = 0;
+    bool operator==(const file_state&) const = default;
+};
+file_state state_of(const std::string& path);
