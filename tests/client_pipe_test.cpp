@@ -3,6 +3,7 @@
 #include "fifo_peer.hpp"
 
 #include <fcntl.h>
+#include <memory>
 #include <unistd.h>
 
 namespace {
@@ -100,12 +101,7 @@ TEST_F(client_pipe, pipe_the_caller_may_not_write_is_quietly_skipped)
         const std::string copy = dir / "fifo_client_1";
         write_file(copy, read_file(test_config::client_program));
         ASSERT_EQ(chmod(copy.c_str(), 0755), 0);
-        for (std::string& word : command.argv)
-            if (word == test_config::client_program)
-                word = copy;
-        if (command.file == test_config::client_program)
-            command.file = copy;
-        command = as_nobody(command);
+        command = as_nobody(program_command(copy, {"resume_music"}));
     }
     expect_quiet_end(run(command, dir.path()), 0);
     EXPECT_EQ(reader.take(), "");

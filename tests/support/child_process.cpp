@@ -12,7 +12,7 @@
 
 namespace {
 
-command_line through_emulator(const char* program, const std::vector<std::string>& args,
+command_line through_emulator(const std::string& program, const std::vector<std::string>& args,
                               const std::string* argv0)
 {
     command_line command;
@@ -71,6 +71,11 @@ command_line client_command(const std::vector<std::string>& args, const std::str
 command_line stand_in_command(const std::vector<std::string>& args)
 {
     return through_emulator(test_config::stand_in_program, args, nullptr);
+}
+
+command_line program_command(const std::string& program, const std::vector<std::string>& args)
+{
+    return through_emulator(program, args, nullptr);
 }
 
 command_line as_nobody(const command_line& command)

@@ -15,6 +15,8 @@ struct command_line {
 command_line client_command(const std::vector<std::string>& args);
 command_line client_command(const std::vector<std::string>& args, const std::string& argv0);
 command_line stand_in_command(const std::vector<std::string>& args);
+// Any program built for the target, such as a copy of the client.
+command_line program_command(const std::string& program, const std::vector<std::string>& args);
 // The same command, run as the unprivileged user "nobody".
 command_line as_nobody(const command_line& command);
 
