@@ -8,23 +8,14 @@ set -eu
 cd "$(dirname "$0")/.."
 tools/install-deps.sh bench
 
-scratch=$(mktemp -d)
-service=""
-trap '[ -n "$service" ] && kill "$service" 2>/dev/null; rm -rf "$scratch"' EXIT
-mkdir "$scratch/sock"
-pipe="$scratch/sock/morvelin.fifo"
+. tools/scratch-service.sh
 
-quiet() { "$@" > "$scratch/log" 2>&1 || { cat "$scratch/log"; exit 1; }; }
-quiet cmake --preset default -B build/bench -DBUILD_TESTING=OFF -DCONTROL_PIPE_PATH="$pipe"
-quiet cmake --build build/bench
-quiet cmake --preset armhf -B build/bench-armhf -DBUILD_TESTING=OFF
-quiet cmake --build build/bench-armhf
+build_client build/bench
+quietly cmake --preset armhf -B build/bench-armhf -DBUILD_TESTING=OFF
+quietly cmake --build build/bench-armhf
 client=build/bench/src/fifo_client_1
-
 # The service holds the read end for the whole run, so every open succeeds.
-build/bench/tools/morvelin_stand_in "$pipe" > /dev/null &
-service=$!
-while [ ! -p "$pipe" ]; do sleep 0.05; done
+start_stand_in build/bench
 
 # The same small environment for every command measured.
 run_clean() { env -i PATH=/usr/bin:/bin "$@"; }

@@ -4,23 +4,12 @@
 set -eu
 cd "$(dirname "$0")/.."
 tools/install-deps.sh build
-
-scratch=$(mktemp -d)
-service=""
-trap '[ -n "$service" ] && kill "$service" 2>/dev/null; rm -rf "$scratch"' EXIT
-pipe="$scratch/sock/morvelin.fifo"
-mkdir "$scratch/sock"
+. tools/scratch-service.sh
 
 build=build/demo
-cmake --preset default -B "$build" -DBUILD_TESTING=OFF -DCONTROL_PIPE_PATH="$pipe" > "$scratch/configure.log" ||
-    { cat "$scratch/configure.log"; exit 1; }
-cmake --build "$build" > "$scratch/build.log" || { cat "$scratch/build.log"; exit 1; }
+build_client "$build"
 client="$build/src/fifo_client_1"
-
-# Bounded, so that the demo ends even if a command were lost.
-timeout 10 "$build/tools/morvelin_stand_in" "$pipe" 2 > "$scratch/received" &
-service=$!
-while [ ! -p "$pipe" ]; do sleep 0.05; done
+start_stand_in "$build" 2
 
 echo "\$ fifo_client_1"
 "$client" || echo "(exit status $?)"
