@@ -9,11 +9,8 @@
 
 namespace {
 
-// Waits for the stand-in to make its pipe, then writes `bytes` into it.
-void send_when_ready(const std::string& pipe, const std::string& bytes)
+void send(const std::string& pipe, const std::string& bytes)
 {
-    for (int tries = 0; tries < 5000 && !is_fifo(pipe); ++tries)
-        sleep_ms(1);
     const int fd = open(pipe.c_str(), O_WRONLY);
     ASSERT_GE(fd, 0);
     ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
@@ -25,8 +22,9 @@ TEST(stand_in, makes_the_pipe_and_prints_a_line_per_byte)
     scratch_dir dir;
     const std::string pipe = dir / "morvelin.fifo";
     child_process service(stand_in_command({pipe, "5"}), dir.path());
-    send_when_ready(pipe, std::string("10x\0", 4));
-    send_when_ready(pipe, "1");
+    ASSERT_TRUE(wait_for_fifo(pipe));
+    send(pipe, std::string("10x\0", 4));
+    send(pipe, "1");
     const run_result result = service.wait();
     EXPECT_TRUE(result.exited);
     EXPECT_EQ(result.status, 0);
@@ -40,8 +38,7 @@ TEST(stand_in, receives_what_the_client_sends)
     ASSERT_EQ(mkdir((dir / "sock").c_str(), 0755), 0);
     const std::string pipe = dir / "sock/morvelin.fifo";
     child_process service(stand_in_command({pipe, "2"}), dir.path());
-    for (int tries = 0; tries < 5000 && !is_fifo(pipe); ++tries)
-        sleep_ms(1);
+    ASSERT_TRUE(wait_for_fifo(pipe));
     for (const char* action : {"resume_music", "stop_music"})
         EXPECT_EQ(run(client_command({action}), dir.path()).status, 0);
     EXPECT_EQ(service.wait().out, "resume\nstop\n");

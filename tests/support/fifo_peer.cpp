@@ -15,14 +15,7 @@ fifo_reader::fifo_reader(const std::string& path) : fd_(open(path.c_str(), O_RDO
 
 fifo_reader::~fifo_reader()
 {
-    close_now();
-}
-
-void fifo_reader::close_now()
-{
-    if (fd_ >= 0)
-        close(fd_);
-    fd_ = -1;
+    close(fd_);
 }
 
 std::string fifo_reader::take(bool* at_eof)

@@ -13,7 +13,6 @@ public:
 
     // Everything the pipe holds now. Sets `at_eof` when no writer is left.
     std::string take(bool* at_eof = nullptr);
-    void close_now();
 
 private:
     int fd_ = -1;

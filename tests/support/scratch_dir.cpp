@@ -59,6 +59,13 @@ bool is_fifo(const std::string& path)
     return lstat(path.c_str(), &status) == 0 && S_ISFIFO(status.st_mode);
 }
 
+bool wait_for_fifo(const std::string& path)
+{
+    for (int tries = 0; tries < 5000 && !is_fifo(path); ++tries)
+        usleep(1000);
+    return is_fifo(path);
+}
+
 int entries_in(const std::string& dir)
 {
     DIR* listing = opendir(dir.c_str());

@@ -22,6 +22,8 @@ std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& content);
 bool path_exists(const std::string& path);
 bool is_fifo(const std::string& path);
+// Waits up to 5 s for a FIFO to appear at `path`.
+bool wait_for_fifo(const std::string& path);
 int entries_in(const std::string& dir);
 
 // What a file holds and when it last changed, to show it was left alone.
