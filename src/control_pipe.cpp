@@ -2,7 +2,6 @@
 
 #include <cerrno>
 #include <csignal>
-#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -22,12 +21,18 @@ const int control_pipe_timeout_ms = CONTROL_PIPE_TIMEOUT_MS;
 namespace {
 
 // Once the deadline has passed the timer keeps firing at this pace, so a
-// first tick that lands just before the blocking call is entered cannot
-// leave that call waiting for ever.
+// tick that lands just before a blocking call is entered cannot leave that
+// call waiting for ever.
 constexpr suseconds_t retry_tick_us = 10'000;
 
-// Does nothing: its only job is to make a blocked open or write return EINTR.
-void interrupt_blocked_call(int) {}
+// Set by the timer. Blocking calls also return EINTR on a tick, but a retry
+// made of calls that do not block only learns of the deadline here.
+volatile sig_atomic_t deadline_passed = 0;
+
+void note_deadline(int)
+{
+    deadline_passed = 1;
+}
 
 bool arm_deadline(int timeout_ms)
 {
@@ -35,17 +40,33 @@ bool arm_deadline(int timeout_ms)
     if (timeout_ms <= 0)
         return false;
 
-    // Value-initialised: an empty mask, and no SA_RESTART, on purpose.
+    // Value-initialised: an empty mask, and no SA_RESTART, on purpose. The
+    // handler goes in first, so that neither a tick still pending from the
+    // caller nor a timer the caller left armed can kill the client.
     struct sigaction on_alarm {};
-    on_alarm.sa_handler = interrupt_blocked_call;
+    on_alarm.sa_handler = note_deadline;
     if (sigaction(SIGALRM, &on_alarm, nullptr) != 0)
         return false;
 
+    // Replaces any timer the caller left armed: from here on only this one
+    // raises SIGALRM.
     itimerval deadline{};
     deadline.it_value.tv_sec = timeout_ms / 1000;
     deadline.it_value.tv_usec = static_cast<suseconds_t>(timeout_ms % 1000) * 1000;
     deadline.it_interval.tv_usec = retry_tick_us;
-    return setitimer(ITIMER_REAL, &deadline, nullptr) == 0;
+    if (setitimer(ITIMER_REAL, &deadline, nullptr) != 0)
+        return false;
+
+    // A blocked mask survives exec; with SIGALRM blocked no tick would ever
+    // end a wait. Only SIGALRM is let through: what else the caller blocked
+    // stays blocked.
+    sigset_t alarm_only{};
+    sigaddset(&alarm_only, SIGALRM);
+    const bool unblocked = sigprocmask(SIG_UNBLOCK, &alarm_only, nullptr) == 0;
+    // A tick the caller left pending was delivered just now, and is not ours.
+    // Should ours have come in between, the next one is 10 ms behind it.
+    deadline_passed = 0;
+    return unblocked;
 }
 
 void disarm_deadline()
@@ -56,25 +77,54 @@ void disarm_deadline()
     (void)setitimer(ITIMER_REAL, &off, nullptr);
 }
 
-delivery_result write_to_fifo(int fd, pipe_command command)
+bool same_file(const struct stat& a, const struct stat& b)
 {
-    struct stat target {};
-    if (fstat(fd, &target) != 0)
+    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+delivery_result write_to_fifo(int fd, const struct stat& checked, pipe_command command)
+{
+    // The path may have been swapped between the check and the open.
+    struct stat opened {};
+    if (fstat(fd, &opened) != 0)
         return delivery_result::write_failed;
-    // Anything but a FIFO (a regular file, a device) is not the service's
-    // pipe, and writing to it would damage it.
-    if (!S_ISFIFO(target.st_mode))
+    if (!S_ISFIFO(opened.st_mode) || !same_file(opened, checked))
         return delivery_result::not_a_fifo;
 
-    const size_t length = std::strlen(command);
-    const ssize_t written = write(fd, command, length);
-    if (written == static_cast<ssize_t>(length))
+    const ssize_t written = write(fd, command.data(), command.size());
+    if (written == static_cast<ssize_t>(command.size()))
         return delivery_result::delivered;
     if (written < 0 && errno == EINTR)
         return delivery_result::timed_out;
-    // EPIPE (SIGPIPE is ignored by the client) or nothing taken: the command
-    // is lost, which the protocol leaves unreported.
+    // SIGPIPE is ignored by the client, so a reader that is gone shows as
+    // EPIPE. A pipe write this small is all or nothing: nothing went in.
+    if (written < 0 && errno == EPIPE)
+        return delivery_result::reader_left;
     return delivery_result::write_failed;
+}
+
+delivery_result deliver_once(const char* path, pipe_command command)
+{
+    // Opening alone has effects on anything but a FIFO: notifications and
+    // broken leases on a file, a new terminal from /dev/ptmx, a device that
+    // acts on open. So only what is a FIFO now gets opened.
+    struct stat checked {};
+    if (stat(path, &checked) != 0)
+        return delivery_result::open_failed;
+    if (!S_ISFIFO(checked.st_mode))
+        return delivery_result::not_a_fifo;
+
+    // A plain blocking open: a non-blocking one would fail at once while the
+    // service is between two opens of its read end.
+    const int fd = open(path, O_WRONLY);
+    if (fd < 0)
+        return errno == EINTR ? delivery_result::timed_out : delivery_result::open_failed;
+
+    const delivery_result result = write_to_fifo(fd, checked, command);
+    // Nothing is left to do for a close that fails: the descriptor is gone
+    // either way on Linux.
+    (void)close(fd);
+    return result;
 }
 
 } // namespace
@@ -82,23 +132,19 @@ delivery_result write_to_fifo(int fd, pipe_command command)
 delivery_result deliver_pipe_command(const char* path, pipe_command command, int timeout_ms)
 {
     // Without a bound a missing reader would hang the caller.
-    if (!arm_deadline(timeout_ms))
-        return delivery_result::no_deadline;
-
-    // A plain blocking open: a non-blocking one would fail at once while the
-    // service is between two opens of its read end.
-    const int fd = open(path, O_WRONLY);
-    if (fd < 0) {
-        const bool interrupted = errno == EINTR;
+    if (!arm_deadline(timeout_ms)) {
         disarm_deadline();
-        return interrupted ? delivery_result::timed_out : delivery_result::open_failed;
+        return delivery_result::no_deadline;
     }
 
-    const delivery_result result = write_to_fifo(fd, command);
+    // A service that restarts, or reopens its read end, is back a moment
+    // later: the command goes to the next reader, at most once since a
+    // failed write wrote nothing.
+    delivery_result result = deliver_once(path, command);
+    while (result == delivery_result::reader_left && deadline_passed == 0)
+        result = deliver_once(path, command);
+
     disarm_deadline();
-    // Nothing is left to do for a close that fails: the descriptor is gone
-    // either way on Linux.
-    (void)close(fd);
     return result;
 }
 

@@ -1,9 +1,12 @@
 // Delivery of one command to the music service through its control pipe.
 #pragma once
 
-// A command to the service: one character, zero-terminated. Only the
-// character goes on the pipe.
-using pipe_command = const char*;
+#include <string_view>
+
+// A command to the service: one character of a zero-terminated text. Only
+// the character goes on the pipe. Its length is measured when the program
+// is compiled, not at every delivery.
+using pipe_command = std::string_view;
 
 inline constexpr pipe_command resume_command = "1";
 inline constexpr pipe_command stop_command = "0";
@@ -19,12 +22,14 @@ enum class delivery_result {
     no_deadline,  // the bound could not be set up, so the pipe was left alone
     open_failed,  // no pipe, or not ours to write
     timed_out,    // no reader came, or the pipe stayed full, within the bound
-    not_a_fifo,   // something else stands at the path; it is left untouched
-    write_failed, // the reader went away, or the write took nothing
+    not_a_fifo,   // something else stands at the path; it was not opened
+    reader_left,  // every reader went away before the write, none came back
+    write_failed, // the write took nothing
 };
 
-// Opens `path` write-only, waits at most `timeout_ms` for the open and the
-// write together, writes `command` only if the path is a FIFO, and closes it.
+// Writes `command` into the FIFO at `path`, opened write-only, waiting at
+// most `timeout_ms` in all. Opens nothing but a FIFO, and when the reader
+// leaves before the write, delivers to the next one within the bound.
 delivery_result deliver_pipe_command(const char* path, pipe_command command, int timeout_ms);
 
 // The client's delivery: the built-in path and bound, result dropped.

@@ -31,31 +31,45 @@ const action* find_action(const char* keyword)
     return nullptr;
 }
 
-// Output that cannot be written (a closed or full standard output) is
-// dropped: the exit status already tells the caller what happened.
+void ignore_signal(int signal_number)
+{
+    struct sigaction ignore {}; // value-initialised: no flags, an empty mask
+    ignore.sa_handler = SIG_IGN;
+    // Cannot fail for a valid signal number.
+    (void)sigaction(signal_number, &ignore, nullptr);
+}
+
+// Output that cannot be written is dropped: the exit status already tells
+// the caller what happened. That includes a standard output redirected to a
+// file beyond the caller's file size limit, which would otherwise kill the
+// client with SIGXFSZ. Only the paths that print pay for that.
+void prepare_output()
+{
+    ignore_signal(SIGXFSZ);
+}
+
 void print_usage(const char* program_name)
 {
     if (program_name == nullptr)
         program_name = fallback_program_name;
+    prepare_output();
     std::printf("Usage:%s action\n", program_name);
     for (const action& each : actions)
         std::printf("\t%s\t%s\n", each.keyword, each.help);
 }
 
-// A reader or a standard output that goes away must not kill the client.
-void ignore_sigpipe()
+void print_unsupported()
 {
-    struct sigaction ignore {}; // value-initialised: no flags, an empty mask
-    ignore.sa_handler = SIG_IGN;
-    // Cannot fail for a valid signal number.
-    (void)sigaction(SIGPIPE, &ignore, nullptr);
+    prepare_output();
+    std::puts("Not support this action!"); // puts adds the newline
 }
 
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    ignore_sigpipe();
+    // A reader or a standard output that goes away must not kill the client.
+    ignore_signal(SIGPIPE);
 
     if (argc <= 1) {
         print_usage(argc > 0 ? argv[0] : nullptr);
@@ -64,7 +78,7 @@ int main(int argc, char* argv[])
 
     const action* requested = find_action(argv[1]);
     if (requested == nullptr) {
-        std::puts("Not support this action!"); // puts adds the newline
+        print_unsupported();
         return 0;
     }
 

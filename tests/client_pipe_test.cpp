@@ -2,8 +2,12 @@
 #include "client_fixture.hpp"
 #include "fifo_peer.hpp"
 
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <sys/mount.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -47,39 +51,57 @@ TEST_F(client_pipe, reader_that_opens_within_the_bound_gets_the_command)
     EXPECT_EQ(reader.take(), "0");
 }
 
-TEST_F(client_pipe, reader_that_leaves_before_the_write_does_not_kill_the_client)
+// A full pipe holds the client in its write until the last reader leaves,
+// which fails the write with EPIPE and raises SIGPIPE. The client then waits
+// within its bound for the service to come back.
+class client_reader_leaves : public client_fixture, public testing::WithParamInterface<bool> {};
+
+TEST_P(client_reader_leaves, mid_write_and_the_command_goes_to_the_next_reader_once)
 {
-    for (int round = 0; round < 5; ++round) {
-        SCOPED_TRACE(round);
-        // A full pipe holds the client in its write until the last reader
-        // leaves, which fails the write with EPIPE and raises SIGPIPE.
-        auto reader = std::make_unique<fifo_reader>(pipe);
-        const int filler = open(pipe.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
-        ASSERT_GE(filler, 0);
-        const std::string block(4096, 'x');
-        while (write(filler, block.data(), block.size()) > 0) {
-        }
-        open_watch watch(pipe);
-        child_process client(client_command({"resume_music"}), dir.path());
-        ASSERT_EQ(watch.opens(5000), 1);
+    const bool comes_back = GetParam();
+    auto reader = std::make_unique<fifo_reader>(pipe);
+    const int filler = open(pipe.c_str(), O_WRONLY | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(filler, 0);
+    const std::string block(4096, 'x');
+    while (write(filler, block.data(), block.size()) > 0) {
+    }
+    open_watch watch(pipe);
+    child_process client(client_command({"resume_music"}), dir.path());
+    ASSERT_EQ(watch.opens(5000), 1);
+    sleep_ms(test_config::client_timeout_ms / 4);
+    // The filler goes first, so that once the client has closed its failed
+    // descriptor no end is open and the kernel drops the filling.
+    close(filler);
+    reader.reset();
+
+    std::unique_ptr<fifo_reader> next;
+    if (comes_back) {
         sleep_ms(test_config::client_timeout_ms / 4);
-        reader.reset();
-        const run_result result = client.wait();
-        close(filler);
-        expect_quiet_end(result, 0);
-        EXPECT_LT(result.elapsed_ms, test_config::client_timeout_ms)
-            << "the write was not woken by the leaving reader";
-        if (HasFailure())
-            return;
+        next = std::make_unique<fifo_reader>(pipe);
+    }
+    const run_result result = client.wait();
+    expect_quiet_end(result, 0);
+    if (comes_back) {
+        EXPECT_EQ(next->take(), "1");
+        EXPECT_LT(result.elapsed_ms, test_config::client_timeout_ms) << "did not deliver at the reopen";
+    } else {
+        EXPECT_GE(result.elapsed_ms, test_config::client_timeout_ms - 5) << "gave up before the bound";
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(service, client_reader_leaves, testing::Bool(),
+                         [](const testing::TestParamInfo<bool>& param_info) {
+                             return param_info.param ? "comes_back" : "stays_away";
+                         });
 
 TEST_F(client_pipe, regular_file_and_directory_are_left_untouched)
 {
     ASSERT_EQ(unlink(pipe.c_str()), 0);
     write_file(pipe, "hello");
     const file_state before = state_of(pipe);
+    open_watch watch(pipe);
     expect_quiet_end(run_client({"resume_music"}), 0);
+    EXPECT_EQ(watch.opens(), 0) << "the regular file was opened"; // before the read below opens it
     EXPECT_TRUE(state_of(pipe) == before) << "the regular file was changed";
 
     ASSERT_EQ(unlink(pipe.c_str()), 0);
@@ -106,5 +128,105 @@ TEST_F(client_pipe, pipe_the_caller_may_not_write_is_quietly_skipped)
     expect_quiet_end(run(command, dir.path()), 0);
     EXPECT_EQ(reader.take(), "");
 }
+
+TEST_F(client_pipe, pipe_with_a_timestamp_past_2038_is_written)
+{
+    const timespec in_2040[2] = {{2'208'988'800, 0}, {2'208'988'800, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, pipe.c_str(), in_2040, 0), 0);
+    fifo_reader reader(pipe);
+    expect_quiet_end(run_client({"resume_music"}), 0);
+    EXPECT_EQ(reader.take(), "1");
+}
+
+// Unmounts on the way out, failed assertions included.
+class mounted {
+public:
+    mounted(const std::string& what, const std::string& at, const std::string& type,
+            const std::string& options)
+        : at_(at), ok_(mount(what.c_str(), at.c_str(), type.c_str(), 0, options.c_str()) == 0)
+    {
+    }
+    ~mounted()
+    {
+        if (ok_)
+            umount(at_.c_str());
+    }
+    mounted(const mounted&) = delete;
+    mounted& operator=(const mounted&) = delete;
+    bool ok() const { return ok_; }
+
+private:
+    std::string at_;
+    bool ok_;
+};
+
+TEST_F(client_pipe, pipe_with_an_inode_number_past_32_bits_is_written)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "mounting the overlay that numbers inodes past 32 bits needs root";
+    // An overlay with xino numbers the files of a lower layer on another file
+    // system above 2^32.
+    for (const char* layer : {"lower", "upper", "work", "merged"})
+        ASSERT_EQ(mkdir((dir / layer).c_str(), 0755), 0);
+    const mounted lower("tmpfs", dir / "lower", "tmpfs", "mode=0755");
+    if (!lower.ok())
+        GTEST_SKIP() << "cannot mount a tmpfs here: " << std::strerror(errno);
+    ASSERT_EQ(mkdir((dir / "lower/sock").c_str(), 0755), 0);
+    ASSERT_EQ(mkfifo((dir / "lower/sock/morvelin.fifo").c_str(), 0600), 0);
+    const mounted merged("overlay", dir / "merged", "overlay",
+                         "lowerdir=" + (dir / "lower") + ",upperdir=" + (dir / "upper") +
+                             ",workdir=" + (dir / "work") + ",xino=on");
+    if (!merged.ok())
+        GTEST_SKIP() << "cannot mount an overlay here: " << std::strerror(errno);
+    const std::string merged_pipe = dir / "merged/sock/morvelin.fifo";
+    struct stat status {};
+    ASSERT_EQ(stat(merged_pipe.c_str(), &status), 0);
+    if (status.st_ino <= 0xffff'ffffU)
+        GTEST_SKIP() << "this kernel's overlay numbers the pipe " << status.st_ino;
+
+    fifo_reader reader(merged_pipe);
+    expect_quiet_end(run(client_command({"resume_music"}), dir / "merged"), 0);
+    EXPECT_EQ(reader.take(), "1");
+}
+
+// Process state that survives exec, set up by a careless caller.
+struct inherited_case {
+    const char* state;
+    std::vector<std::string> args;
+    int status;
+    const char* sent; // to a reader that holds the pipe; none when null
+};
+
+class client_inherited_state : public client_fixture, public testing::WithParamInterface<inherited_case> {};
+
+TEST_P(client_inherited_state, keeps_the_bound_and_stays_quiet)
+{
+    const inherited_case& given = GetParam();
+    std::unique_ptr<fifo_reader> reader;
+    if (given.sent != nullptr)
+        reader = std::make_unique<fifo_reader>(pipe);
+    const int limit_ms = test_config::client_timeout_ms + 5000;
+    const run_result result =
+        run(from_careless_caller(given.state, client_command(given.args)), dir.path(), limit_ms);
+
+    expect_quiet_end(result, given.status);
+    if (reader != nullptr) {
+        EXPECT_EQ(reader->take(), given.sent);
+    } else if (!given.args.empty()) {
+        EXPECT_GE(result.elapsed_ms, test_config::client_timeout_ms - 5) << "gave up before the bound";
+        EXPECT_LT(result.elapsed_ms, test_config::client_timeout_ms + 1500);
+    }
+}
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(from_exec, client_inherited_state, testing::Values(
+    inherited_case{"blocked", {"resume_music"}, 0, nullptr},
+    inherited_case{"ignored", {"resume_music"}, 0, nullptr},
+    inherited_case{"pending", {"resume_music"}, 0, nullptr},
+    inherited_case{"timer", {"resume_music"}, 0, nullptr},
+    inherited_case{"closed_stdio", {"stop_music"}, 0, "0"},
+    inherited_case{"no_file_size", {}, 255, nullptr}),
+    [](const testing::TestParamInfo<inherited_case>& param_info) { return std::string(param_info.param.state); });
+// clang-format on
 
 } // namespace

@@ -39,8 +39,8 @@ protected:
 
 TEST_F(control_pipe, commands_are_one_byte_each)
 {
-    EXPECT_STREQ(resume_command, "1");
-    EXPECT_STREQ(stop_command, "0");
+    EXPECT_EQ(resume_command, "1");
+    EXPECT_EQ(stop_command, "0");
 }
 
 TEST_F(control_pipe, delivery_writes_one_byte_and_closes_at_once)
@@ -73,9 +73,9 @@ TEST_F(control_pipe, missing_pipe_is_not_created)
 
 TEST_F(control_pipe, waits_for_a_reader_no_longer_than_the_bound)
 {
-    const long started = now_ms();
+    const long long started = now_ms();
     EXPECT_EQ(deliver_pipe_command(pipe.c_str(), resume_command, bound_ms), delivery_result::timed_out);
-    const long waited = now_ms() - started;
+    const long long waited = now_ms() - started;
     EXPECT_GE(waited, bound_ms - 5) << "gave up before the bound: the open did not wait";
     EXPECT_LT(waited, bound_ms + 500);
     EXPECT_FALSE(timer_armed());
@@ -92,7 +92,7 @@ TEST_F(control_pipe, full_pipe_is_given_up_within_the_bound)
         queued += static_cast<size_t>(put);
     ASSERT_EQ(errno, EAGAIN);
 
-    const long started = now_ms();
+    const long long started = now_ms();
     EXPECT_EQ(deliver_pipe_command(pipe.c_str(), resume_command, bound_ms), delivery_result::timed_out);
     EXPECT_LT(now_ms() - started, bound_ms + 500);
     EXPECT_EQ(reader.take(), std::string(queued, 'x')) << "a byte went in after all";
@@ -109,7 +109,7 @@ TEST_F(control_pipe, anything_but_a_fifo_is_left_untouched)
 
     ASSERT_EQ(unlink(pipe.c_str()), 0);
     ASSERT_EQ(mkdir(pipe.c_str(), 0700), 0);
-    EXPECT_EQ(deliver_pipe_command(pipe.c_str(), resume_command, bound_ms), delivery_result::open_failed);
+    EXPECT_EQ(deliver_pipe_command(pipe.c_str(), resume_command, bound_ms), delivery_result::not_a_fifo);
     EXPECT_EQ(entries_in(pipe), 0);
 }
 

@@ -2,6 +2,7 @@
 
 #include "test_config.hpp"
 
+#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <ctime>
@@ -86,11 +87,17 @@ command_line as_nobody(const command_line& command)
     return wrapped;
 }
 
-long now_ms()
+command_line from_careless_caller(const std::string& state, const command_line& command)
 {
-    timespec now{};
-    clock_gettime(CLOCK_MONOTONIC, &now);
-    return now.tv_sec * 1000 + now.tv_nsec / 1'000'000;
+    std::vector<std::string> args{state, command.file};
+    args.insert(args.end(), command.argv.begin() + 1, command.argv.end());
+    return through_emulator(test_config::careless_caller_program, args, nullptr);
+}
+
+long long now_ms()
+{
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
 }
 
 void sleep_ms(long ms)

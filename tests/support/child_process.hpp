@@ -19,13 +19,16 @@ command_line stand_in_command(const std::vector<std::string>& args);
 command_line program_command(const std::string& program, const std::vector<std::string>& args);
 // The same command, run as the unprivileged user "nobody".
 command_line as_nobody(const command_line& command);
+// The same command, started with the process state `state` that
+// careless_caller sets up before its exec.
+command_line from_careless_caller(const std::string& state, const command_line& command);
 
 struct run_result {
     bool exited = false;
-    int status = -1;     // exit status, when exited
-    int signal = 0;      // terminating signal, when killed by one
-    bool hung = false;   // still running at the limit, and killed by the test
-    long elapsed_ms = 0; // from the start until the child ended
+    int status = -1;          // exit status, when exited
+    int signal = 0;           // terminating signal, when killed by one
+    bool hung = false;        // still running at the limit, and killed by the test
+    long long elapsed_ms = 0; // from the start until the child ended
     std::string out;
     std::string err;
 };
@@ -43,10 +46,10 @@ private:
     int pid_ = -1;
     int out_fd_ = -1;
     int err_fd_ = -1;
-    long started_ms_ = 0;
+    long long started_ms_ = 0;
 };
 
 run_result run(const command_line& command, const std::string& cwd, int limit_ms = 20000);
 
-long now_ms();
+long long now_ms();
 void sleep_ms(long ms);

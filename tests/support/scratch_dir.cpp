@@ -81,8 +81,5 @@ int entries_in(const std::string& dir)
 
 file_state state_of(const std::string& path)
 {
-    struct stat status {};
-    if (stat(path.c_str(), &status) != 0)
-        throw std::runtime_error("cannot stat " + path);
-    return {read_file(path), status.st_mtim.tv_sec, status.st_mtim.tv_nsec};
+    return {read_file(path), std::filesystem::last_write_time(path)};
 }

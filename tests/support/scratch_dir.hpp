@@ -1,6 +1,7 @@
 // A private folder for one test, removed with everything in it afterwards.
 #pragma once
 
+#include <filesystem>
 #include <string>
 
 class scratch_dir {
@@ -29,8 +30,7 @@ int entries_in(const std::string& dir);
 // What a file holds and when it last changed, to show it was left alone.
 struct file_state {
     std::string content;
-    long mtime_sec = 0;
-    long mtime_nsec = 0;
+    std::filesystem::file_time_type modified;
     bool operator==(const file_state&) const = default;
 };
 file_state state_of(const std::string& path);
