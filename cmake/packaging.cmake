@@ -1,11 +1,78 @@
-# Debian package of the client: the executable, its manual page and its
-# bash completion. The stand-in service and the tests stay out of it.
+# What is installed besides the executable, and the Debian package of it:
+# the executable, its manual page, its bash completion, the copyright file
+# and the changelog. The stand-in service and the tests stay out of it.
+
+set(FIFO_CLIENT_PACKAGE_MAINTAINER "fifo_client_1 developers <fifo-client-1@example.org>"
+    CACHE STRING "Maintainer field of the Debian package and its changelog")
+
+# The date of the sources, for every date the build writes: the one a
+# reproducible build is given, or else that of the last commit, or else that
+# of this file.
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+    set(FIFO_CLIENT_SOURCE_DATE_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
+else()
+    find_package(Git QUIET)
+    if(GIT_FOUND)
+        execute_process(COMMAND ${GIT_EXECUTABLE} log -1 --format=%ct
+            WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+            OUTPUT_VARIABLE FIFO_CLIENT_SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE
+            RESULT_VARIABLE git_failed ERROR_QUIET)
+    endif()
+    if(NOT GIT_FOUND OR git_failed OR NOT FIFO_CLIENT_SOURCE_DATE_EPOCH)
+        file(TIMESTAMP ${CMAKE_CURRENT_LIST_FILE} FIFO_CLIENT_SOURCE_DATE_EPOCH "%s" UTC)
+    endif()
+endif()
+if(NOT FIFO_CLIENT_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
+    message(FATAL_ERROR "SOURCE_DATE_EPOCH must be seconds since 1970, not '${FIFO_CLIENT_SOURCE_DATE_EPOCH}'")
+endif()
+# string(TIMESTAMP) reads the date from the environment.
+set(ENV{SOURCE_DATE_EPOCH} ${FIFO_CLIENT_SOURCE_DATE_EPOCH})
+string(TIMESTAMP FIFO_CLIENT_MANUAL_DATE "%Y-%m-%d" UTC)
+string(TIMESTAMP FIFO_CLIENT_RELEASE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
+
+# Debian wants both compressed, without a name or a time stamp inside.
+find_program(GZIP_PROGRAM gzip REQUIRED)
+set(doc_build_dir ${PROJECT_BINARY_DIR}/doc)
+# The manual names the pipe and the bound this build was made with.
+configure_file(docs/fifo_client_1.1.in ${doc_build_dir}/fifo_client_1.1 @ONLY)
+configure_file(docs/changelog.in ${doc_build_dir}/changelog @ONLY)
+add_custom_command(OUTPUT ${doc_build_dir}/fifo_client_1.1.gz ${doc_build_dir}/changelog.gz
+    COMMAND ${GZIP_PROGRAM} -9nkf fifo_client_1.1 changelog
+    DEPENDS ${doc_build_dir}/fifo_client_1.1 ${doc_build_dir}/changelog
+    WORKING_DIRECTORY ${doc_build_dir}
+    VERBATIM)
+add_custom_target(fifo_client_1_docs ALL
+    DEPENDS ${doc_build_dir}/fifo_client_1.1.gz ${doc_build_dir}/changelog.gz)
+
+# Folder modes must not depend on the umask of whoever builds the package.
+set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
+    OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ WORLD_EXECUTE)
+set(package_doc_dir ${CMAKE_INSTALL_DATADIR}/doc/fifo-client-1)
+install(TARGETS fifo_client_1 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+# Debian strips these two sections too: .comment only names the compiler.
+install(CODE "
+    if(CMAKE_INSTALL_DO_STRIP)
+        execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+            \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/fifo_client_1\"
+            COMMAND_ERROR_IS_FATAL ANY)
+    endif()")
+install(FILES ${doc_build_dir}/fifo_client_1.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+install(FILES docs/fifo_client_1.bash-completion
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
+    RENAME fifo_client_1)
+install(FILES docs/copyright ${doc_build_dir}/changelog.gz DESTINATION ${package_doc_dir})
+
 set(CPACK_PACKAGE_NAME "fifo-client-1")
-set(CPACK_PACKAGE_VENDOR "fifo_client_1 developers")
-set(CPACK_PACKAGE_CONTACT "fifo_client_1 developers <fifo-client-1@localhost>")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${PROJECT_DESCRIPTION}")
+set(CPACK_PACKAGE_VENDOR "The fifo_client_1 developers")
+set(CPACK_PACKAGE_CONTACT "${FIFO_CLIENT_PACKAGE_MAINTAINER}")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "control client of the morvelin music service")
 set(CPACK_PACKAGE_DESCRIPTION
-    "fifo_client_1 writes a one-byte resume or stop command into the control pipe of morvelin-service. It waits a bounded time for the service, never creates or overwrites a file, and reports no failure at the pipe.")
+    "fifo_client_1 tells morvelin-service to resume or stop playing music by
+writing a one-byte command into the service's control pipe. It is meant to
+be called from scripts, buttons and other programs, often unattended: it
+waits a bounded time for the service whatever state its caller hands over,
+never creates, opens or changes anything but the service's FIFO, and
+reports no failure at the pipe, so callers always get the same exit status.")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_STRIP_FILES ON)
@@ -15,9 +82,21 @@ if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_PROCESSOR MATCHES "^arm")
     set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE "armhf")
 endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
-set(CPACK_DEBIAN_PACKAGE_SECTION "sound")
+# CPack of CMake 3.25 knows no Multi-Arch field, so it rides on the line of
+# another one: the program serves any architecture's callers alike.
+set(CPACK_DEBIAN_PACKAGE_SECTION "sound\nMulti-Arch: foreign")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
 # The client's only run-time need; 2.34 is the newest symbol version it binds.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34)")
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+
+# cpack runs later, maybe in another environment: it gets the same date.
+set(CPACK_PROJECT_CONFIG_FILE ${PROJECT_BINARY_DIR}/cpack-source-date.cmake)
+file(WRITE ${CPACK_PROJECT_CONFIG_FILE}
+    "if(NOT DEFINED ENV{SOURCE_DATE_EPOCH})\n    set(ENV{SOURCE_DATE_EPOCH} ${FIFO_CLIENT_SOURCE_DATE_EPOCH})\nendif()\n")
+
+# ...and a .deb that does not depend on the umask of whoever runs it.
+set(CPACK_FIFO_CLIENT_AR "${CMAKE_AR}")
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/deterministic-deb.cmake)
 
 include(CPack)

@@ -1,6 +1,7 @@
 #!/bin/sh
 # Builds the Debian package from a configured and built tree and checks what
-# it holds. Usage: check_package.sh BUILD_DIR CPACK host|armhf
+# it holds, that lintian finds nothing to say about it, and that every date
+# in it is the sources' date. Usage: check_package.sh BUILD_DIR CPACK host|armhf
 set -u
 build=$1 cpack=$2 kind=$3
 work=$(mktemp -d)
@@ -20,13 +21,23 @@ expected=$(dpkg --print-architecture)
 for field in Package Version Maintainer Description Section Depends; do
     [ -n "$(dpkg-deb -f "$deb" "$field")" ] || fail "no $field field"
 done
+[ "$(dpkg-deb -f "$deb" Multi-Arch)" = foreign ] || fail "Multi-Arch is not foreign"
 
 contents=$(dpkg-deb -c "$deb" | awk '{ print $6 }')
-for file in ./usr/bin/fifo_client_1 ./usr/share/man/man1/fifo_client_1.1 \
-    ./usr/share/bash-completion/completions/fifo_client_1; do
+for file in ./usr/bin/fifo_client_1 ./usr/share/man/man1/fifo_client_1.1.gz \
+    ./usr/share/bash-completion/completions/fifo_client_1 \
+    ./usr/share/doc/fifo-client-1/copyright ./usr/share/doc/fifo-client-1/changelog.gz; do
     echo "$contents" | grep -qx "$file" || fail "$file is not in the package"
 done
 echo "$contents" | grep -q morvelin_stand_in && fail "the stand-in service is in the package"
+
+# Every entry carries the one date the package was built for.
+dates=$(dpkg-deb --fsys-tarfile "$deb" | tar -tv --full-time | awk '{ print $4 "T" $5 }' | sort -u)
+[ "$(echo "$dates" | wc -l)" -eq 1 ] || fail "entries carry different dates: $dates"
+
+# lintian says "running with root privileges is not recommended!" as root.
+tags=$(lintian --pedantic --display-info --display-experimental "$deb" 2>&1 | grep -v 'root privileges')
+[ -z "$tags" ] || fail "lintian: $tags"
 
 [ "$failed" -eq 0 ] && echo "ok: $deb"
 exit "$failed"

@@ -6,10 +6,12 @@ set -eu
 packages=""
 for task in "$@"; do
     case $task in
-    build) packages="$packages cmake ninja-build g++ binutils" ;;
+    build) packages="$packages cmake ninja-build g++ binutils gzip" ;;
     test) packages="$packages cmake ninja-build g++ binutils googletest g++-arm-linux-gnueabihf qemu-user
-                    clang-format cppcheck man-db groff-base util-linux dpkg bash" ;;
-    bench) packages="$packages cmake ninja-build g++ binutils g++-arm-linux-gnueabihf valgrind strace dash coreutils" ;;
+                    clang-format cppcheck man-db groff-base mandoc util-linux dpkg dpkg-dev bash
+                    lintian devscripts gzip git" ;;
+    bench) packages="$packages cmake ninja-build g++ binutils g++-arm-linux-gnueabihf valgrind strace dash coreutils
+                     daemontools s6" ;;
     *) echo "usage: $0 build|test|bench ..." >&2; exit 2 ;;
     esac
 done
