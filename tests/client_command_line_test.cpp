@@ -1,6 +1,7 @@
 // The client's command line, run as a program: usage, matching, exit status.
 #include "client_fixture.hpp"
-#include "fifo_peer.hpp"
+#include "fifo_ends.hpp"
+#include "open_watch.hpp"
 
 namespace {
 
@@ -14,6 +15,7 @@ TEST_F(command_line_usage, without_an_action_prints_usage_with_the_name_as_given
     for (const std::string& name : {std::string(test_config::client_program), std::string("./fifo_client_1"),
                                     std::string("%s%n%x%%d"), std::string("")}) {
         SCOPED_TRACE(name);
+        // Held only so that a wrongful open of the pipe would not block.
         fifo_reader reader(pipe);
         open_watch watch(pipe);
         const run_result result = run(client_command({}, name), dir.path());
@@ -23,6 +25,7 @@ TEST_F(command_line_usage, without_an_action_prints_usage_with_the_name_as_given
 }
 
 struct dispatch_case {
+    // cppcheck-suppress unusedStructMember ; it names the test case
     const char* name;
     std::vector<std::string> args;
     std::string sent; // on the pipe
@@ -39,9 +42,8 @@ TEST_P(command_line_dispatch, sends_only_for_an_exact_keyword_in_first_place)
 
     expect_quiet_end(run_client(expected.args), 0, expected.printed);
 
-    bool at_eof = false;
-    EXPECT_EQ(reader.take(&at_eof), expected.sent);
-    EXPECT_TRUE(at_eof);
+    EXPECT_EQ(reader.take(), expected.sent);
+    EXPECT_TRUE(reader.at_eof());
     EXPECT_EQ(watch.opens(), expected.sent.empty() ? 0 : 1);
 }
 

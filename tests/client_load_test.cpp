@@ -1,7 +1,7 @@
 // Many clients at once against one reader. Its own program, run alone, as
 // hundreds of processes would disturb the timing of the other tests.
 #include "client_fixture.hpp"
-#include "fifo_peer.hpp"
+#include "fifo_ends.hpp"
 
 #include <algorithm>
 #include <list>
@@ -18,7 +18,7 @@ TEST_F(client_load, many_clients_at_once_lose_and_mix_nothing)
     for (int i = 0; i < clients; ++i)
         running.emplace_back(client_command({i % 2 == 0 ? "resume_music" : "stop_music"}), dir.path(), false);
     for (child_process& client : running) {
-        const run_result result = client.wait(60000);
+        const run_result result = client.wait(std::chrono::seconds(60));
         ASSERT_TRUE(result.exited && result.status == 0)
             << "status " << result.status << ", signal " << result.signal;
     }

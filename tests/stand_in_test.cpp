@@ -1,5 +1,6 @@
 // The stand-in service that the demo and development use.
 #include "child_process.hpp"
+#include "files.hpp"
 #include "scratch_dir.hpp"
 
 #include <fcntl.h>

@@ -1,6 +1,7 @@
 // The client's entry point called in-process, for argument vectors that an
 // exec can no longer produce.
-#include "fifo_peer.hpp"
+#include "files.hpp"
+#include "open_watch.hpp"
 #include "scratch_dir.hpp"
 
 #include <cstdio>
@@ -24,10 +25,8 @@ std::string printed_by_main(int argc, char* argv[], int* status)
     std::fflush(stdout);
     dup2(saved, 1);
     close(saved);
-    std::string text;
-    std::rewind(capture);
-    for (int c = 0; (c = std::fgetc(capture)) != EOF;)
-        text.push_back(static_cast<char>(c));
+    lseek(fileno(capture), 0, SEEK_SET);
+    std::string text = read_all(fileno(capture));
     std::fclose(capture);
     return text;
 }

@@ -1,82 +1,97 @@
 #include "child_process.hpp"
 
+#include "files.hpp"
 #include "test_config.hpp"
 
-#include <chrono>
+#include <algorithm>
+#include <cerrno>
 #include <csignal>
-#include <cstdio>
-#include <ctime>
+#include <cstdlib>
 #include <fcntl.h>
+#include <filesystem>
+#include <spawn.h>
+#include <sstream>
 #include <stdexcept>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
+
+extern char** environ;
 
 namespace {
 
-command_line through_emulator(const std::string& program, const std::vector<std::string>& args,
-                              const std::string* argv0)
+std::vector<std::string> emulator_words()
 {
-    command_line command;
-    for (const char* const* word = test_config::emulator; *word != nullptr; ++word)
-        command.argv.emplace_back(*word);
-    if (command.argv.empty()) {
-        command.file = program;
-        command.argv.push_back(argv0 != nullptr ? *argv0 : program);
-    } else {
-        command.file = command.argv.front();
-        if (argv0 != nullptr) {
+    const char* emulator = std::getenv("FIFO_CLIENT_TEST_EMULATOR");
+    std::istringstream words(emulator != nullptr ? emulator : "");
+    std::vector<std::string> split;
+    for (std::string word; words >> word;)
+        split.push_back(word);
+    return split;
+}
+
+// An unnamed file, so that a child's output is a regular file as it would
+// be when redirected by a shell.
+int capture_file()
+{
+    const int fd = open(std::filesystem::temp_directory_path().c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd < 0)
+        throw std::runtime_error("cannot make a file to capture output");
+    return fd;
+}
+
+std::string captured(int fd)
+{
+    if (lseek(fd, 0, SEEK_SET) != 0)
+        throw std::runtime_error("cannot rewind captured output");
+    return read_all(fd);
+}
+
+// Owns what posix_spawn needs, released whichever way the spawn goes.
+struct spawn_settings {
+    posix_spawn_file_actions_t actions{};
+    posix_spawnattr_t attributes{};
+    spawn_settings()
+    {
+        posix_spawn_file_actions_init(&actions);
+        posix_spawnattr_init(&attributes);
+    }
+    ~spawn_settings()
+    {
+        posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+    }
+    spawn_settings(const spawn_settings&) = delete;
+    spawn_settings& operator=(const spawn_settings&) = delete;
+};
+
+} // namespace
+
+command_line target_command(const std::string& program, const std::vector<std::string>& args,
+                            const std::optional<std::string>& argv0)
+{
+    command_line command{program, {argv0.value_or(program)}};
+    if (std::vector<std::string> emulator = emulator_words(); !emulator.empty()) {
+        command.file = emulator.front();
+        command.argv = std::move(emulator);
+        if (argv0) {
             command.argv.emplace_back("-0");
             command.argv.push_back(*argv0);
         }
-        command.argv.emplace_back(program);
+        command.argv.push_back(program);
     }
     command.argv.insert(command.argv.end(), args.begin(), args.end());
     return command;
 }
 
-int capture_file()
+command_line client_command(const std::vector<std::string>& args, const std::optional<std::string>& argv0)
 {
-    FILE* file = std::tmpfile();
-    if (file == nullptr)
-        throw std::runtime_error("tmpfile failed");
-    const int fd = fcntl(fileno(file), F_DUPFD_CLOEXEC, 0);
-    std::fclose(file);
-    return fd;
-}
-
-std::string read_all(int fd)
-{
-    std::string text;
-    char buffer[4096];
-    off_t at = 0;
-    ssize_t got = 0;
-    while ((got = pread(fd, buffer, sizeof buffer, at)) > 0) {
-        text.append(buffer, static_cast<size_t>(got));
-        at += got;
-    }
-    return text;
-}
-
-} // namespace
-
-command_line client_command(const std::vector<std::string>& args)
-{
-    return through_emulator(test_config::client_program, args, nullptr);
-}
-
-command_line client_command(const std::vector<std::string>& args, const std::string& argv0)
-{
-    return through_emulator(test_config::client_program, args, &argv0);
+    return target_command(test_config::client_program, args, argv0);
 }
 
 command_line stand_in_command(const std::vector<std::string>& args)
 {
-    return through_emulator(test_config::stand_in_program, args, nullptr);
-}
-
-command_line program_command(const std::string& program, const std::vector<std::string>& args)
-{
-    return through_emulator(program, args, nullptr);
+    return target_command(test_config::stand_in_program, args);
 }
 
 command_line as_nobody(const command_line& command)
@@ -91,42 +106,39 @@ command_line from_careless_caller(const std::string& state, const command_line& 
 {
     std::vector<std::string> args{state, command.file};
     args.insert(args.end(), command.argv.begin() + 1, command.argv.end());
-    return through_emulator(test_config::careless_caller_program, args, nullptr);
-}
-
-long long now_ms()
-{
-    using namespace std::chrono;
-    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
-}
-
-void sleep_ms(long ms)
-{
-    timespec pause{ms / 1000, (ms % 1000) * 1'000'000};
-    while (nanosleep(&pause, &pause) != 0) {
-    }
+    return target_command(test_config::careless_caller_program, args);
 }
 
 child_process::child_process(const command_line& command, const std::string& cwd, bool capture)
+    : out_fd_(capture ? capture_file() : -1), err_fd_(capture ? capture_file() : -1)
 {
-    std::vector<char*> argv;
-    for (const std::string& word : command.argv)
-        argv.push_back(const_cast<char*>(word.c_str()));
-    argv.push_back(nullptr);
-    out_fd_ = capture ? capture_file() : open("/dev/null", O_WRONLY | O_CLOEXEC);
-    err_fd_ = capture ? capture_file() : open("/dev/null", O_WRONLY | O_CLOEXEC);
+    std::vector<char*> argv(command.argv.size() + 1, nullptr);
+    std::transform(command.argv.begin(), command.argv.end(), argv.begin(),
+                   [](const std::string& word) { return const_cast<char*>(word.c_str()); });
 
-    started_ms_ = now_ms();
-    pid_ = fork();
-    if (pid_ < 0)
-        throw std::runtime_error("fork failed");
-    if (pid_ == 0) {
-        const int no_input = open("/dev/null", O_RDONLY | O_CLOEXEC);
-        if (no_input < 0 || dup2(no_input, 0) < 0 || dup2(out_fd_, 1) < 0 || dup2(err_fd_, 2) < 0 ||
-            chdir(cwd.c_str()) != 0)
-            _exit(126);
-        execvp(command.file.c_str(), argv.data());
-        _exit(127);
+    spawn_settings settings;
+    posix_spawn_file_actions_addopen(&settings.actions, 0, "/dev/null", O_RDONLY, 0);
+    for (const auto& [from, to] : {std::pair{out_fd_, 1}, std::pair{err_fd_, 2}}) {
+        if (capture)
+            posix_spawn_file_actions_adddup2(&settings.actions, from, to);
+        else
+            posix_spawn_file_actions_addopen(&settings.actions, to, "/dev/null", O_WRONLY, 0);
+    }
+    posix_spawn_file_actions_addchdir_np(&settings.actions, cwd.c_str());
+    sigset_t all{};
+    sigset_t none{};
+    sigfillset(&all);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&settings.attributes, &all);
+    posix_spawnattr_setsigmask(&settings.attributes, &none);
+    posix_spawnattr_setflags(&settings.attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+
+    started_ = std::chrono::steady_clock::now();
+    const int failed = posix_spawnp(&pid_, command.file.c_str(), &settings.actions, &settings.attributes,
+                                    argv.data(), environ);
+    if (failed != 0) {
+        pid_ = -1;
+        throw std::runtime_error("cannot start " + command.file + " in " + cwd);
     }
 }
 
@@ -136,37 +148,42 @@ child_process::~child_process()
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
-    close(out_fd_);
-    close(err_fd_);
+    if (out_fd_ >= 0)
+        close(out_fd_);
+    if (err_fd_ >= 0)
+        close(err_fd_);
 }
 
-run_result child_process::wait(int limit_ms)
+run_result child_process::wait(std::chrono::milliseconds limit)
 {
+    using std::chrono::steady_clock;
     run_result result;
     int status = 0;
-    for (;;) {
-        const pid_t ended = waitpid(pid_, &status, WNOHANG);
-        if (ended == pid_)
-            break;
-        if (now_ms() - started_ms_ > limit_ms) {
+    for (pid_t ended = 0; ended != pid_;) {
+        ended = waitpid(pid_, &status, WNOHANG);
+        if (ended < 0 && errno != EINTR)
+            throw std::runtime_error("waitpid failed");
+        if (ended == 0 && steady_clock::now() - started_ > limit) {
             result.hung = true;
             kill(pid_, SIGKILL);
-            waitpid(pid_, &status, 0);
-            break;
+            ended = waitpid(pid_, &status, 0);
+        } else if (ended == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
-        sleep_ms(1);
     }
     pid_ = -1;
-    result.elapsed_ms = now_ms() - started_ms_;
+    result.elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(steady_clock::now() - started_);
     result.exited = WIFEXITED(status);
     result.status = result.exited ? WEXITSTATUS(status) : -1;
     result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-    result.out = read_all(out_fd_);
-    result.err = read_all(err_fd_);
+    if (out_fd_ >= 0) {
+        result.out = captured(out_fd_);
+        result.err = captured(err_fd_);
+    }
     return result;
 }
 
-run_result run(const command_line& command, const std::string& cwd, int limit_ms)
+run_result run(const command_line& command, const std::string& cwd, std::chrono::milliseconds limit)
 {
-    return child_process(command, cwd).wait(limit_ms);
+    return child_process(command, cwd).wait(limit);
 }

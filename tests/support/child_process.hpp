@@ -1,9 +1,13 @@
-// Runs the built programs as the tests' children: through the target's
-// emulator where there is one, in a folder of the test's choosing, with
-// their output captured.
+// Runs the built programs as the tests' children: through the emulator that
+// the environment names in FIFO_CLIENT_TEST_EMULATOR (CTest sets it for a
+// cross build; on the target itself it is unset), in a folder of the test's
+// choosing, with their output captured.
 #pragma once
 
+#include <chrono>
+#include <optional>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 struct command_line {
@@ -11,12 +15,12 @@ struct command_line {
     std::vector<std::string> argv; // argv[0] included
 };
 
-// The client under test; `argv0` is the program name it is shown.
-command_line client_command(const std::vector<std::string>& args);
-command_line client_command(const std::vector<std::string>& args, const std::string& argv0);
+// A program built for the target, shown `argv0` as its name when one is given.
+command_line target_command(const std::string& program, const std::vector<std::string>& args,
+                            const std::optional<std::string>& argv0 = std::nullopt);
+command_line client_command(const std::vector<std::string>& args,
+                            const std::optional<std::string>& argv0 = std::nullopt);
 command_line stand_in_command(const std::vector<std::string>& args);
-// Any program built for the target, such as a copy of the client.
-command_line program_command(const std::string& program, const std::vector<std::string>& args);
 // The same command, run as the unprivileged user "nobody".
 command_line as_nobody(const command_line& command);
 // The same command, started with the process state `state` that
@@ -25,31 +29,32 @@ command_line from_careless_caller(const std::string& state, const command_line& 
 
 struct run_result {
     bool exited = false;
-    int status = -1;          // exit status, when exited
-    int signal = 0;           // terminating signal, when killed by one
-    bool hung = false;        // still running at the limit, and killed by the test
-    long long elapsed_ms = 0; // from the start until the child ended
+    int status = -1;   // exit status, when exited
+    int signal = 0;    // terminating signal, when killed by one
+    bool hung = false; // still running at the limit, and killed by the test
+    std::chrono::milliseconds elapsed{0};
     std::string out;
     std::string err;
 };
 
 class child_process {
 public:
+    // Standard input is /dev/null; output and errors are captured, or with
+    // `capture` false go to /dev/null. Signals start at their defaults and
+    // unblocked, whatever the test process has set.
     child_process(const command_line& command, const std::string& cwd, bool capture = true);
     ~child_process();
     child_process(const child_process&) = delete;
     child_process& operator=(const child_process&) = delete;
 
-    run_result wait(int limit_ms = 20000);
+    run_result wait(std::chrono::milliseconds limit = std::chrono::seconds(20));
 
 private:
-    int pid_ = -1;
+    pid_t pid_ = -1;
     int out_fd_ = -1;
     int err_fd_ = -1;
-    long long started_ms_ = 0;
+    std::chrono::steady_clock::time_point started_;
 };
 
-run_result run(const command_line& command, const std::string& cwd, int limit_ms = 20000);
-
-long long now_ms();
-void sleep_ms(long ms);
+run_result run(const command_line& command, const std::string& cwd,
+               std::chrono::milliseconds limit = std::chrono::seconds(20));

@@ -38,3 +38,11 @@ inline void expect_quiet_end(const run_result& result, int status, const std::st
     EXPECT_EQ(result.out, out);
     EXPECT_EQ(result.err, "");
 }
+
+// What a run that waited out the client's whole bound for a reader looks like.
+inline void expect_waited_out_the_bound(const run_result& result)
+{
+    EXPECT_GE(result.elapsed, test_config::client_pipe_bound - std::chrono::milliseconds(5))
+        << "gave up before the bound";
+    EXPECT_LT(result.elapsed, test_config::client_pipe_bound + std::chrono::milliseconds(1500));
+}

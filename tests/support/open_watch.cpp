@@ -1,0 +1,33 @@
+#include "open_watch.hpp"
+
+#include <poll.h>
+#include <stdexcept>
+#include <sys/inotify.h>
+#include <unistd.h>
+
+open_watch::open_watch(const std::string& path) : fd_(inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+{
+    if (fd_ < 0 || inotify_add_watch(fd_, path.c_str(), IN_OPEN) < 0)
+        throw std::runtime_error("cannot watch " + path);
+}
+
+open_watch::~open_watch()
+{
+    close(fd_);
+}
+
+int open_watch::opens(std::chrono::milliseconds wait)
+{
+    pollfd ready{fd_, POLLIN, 0};
+    if (seen_ == 0 && wait.count() > 0)
+        poll(&ready, 1, static_cast<int>(wait.count()));
+    alignas(inotify_event) char buffer[4096];
+    ssize_t got = 0;
+    while ((got = read(fd_, buffer, sizeof buffer)) > 0)
+        for (const char* at = buffer; at < buffer + got;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(at);
+            seen_ += (event->mask & IN_OPEN) != 0 ? 1 : 0;
+            at += sizeof(inotify_event) + event->len;
+        }
+    return seen_;
+}
