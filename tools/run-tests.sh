@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds and tests the client three ways: as shipped, under AddressSanitizer
-# and UndefinedBehaviorSanitizer, and for armhf under qemu-arm. Stops at the
-# first failing build or test.
+# and UndefinedBehaviorSanitizer, and for armhf under qemu-arm; then boots a
+# real ARMv7 kernel and runs the armhf build's package and test suite there.
+# Stops at the first failing build or test.
 set -eu
 cd "$(dirname "$0")/.."
 tools/install-deps.sh test
@@ -9,4 +10,6 @@ for preset in default sanitize armhf; do
     echo "==== $preset"
     cmake --workflow --preset "$preset"
 done
+echo "==== armhf on an ARMv7 kernel"
+tools/system-test.sh build/armhf
 echo "==== all builds passed their tests"
