@@ -16,7 +16,7 @@ TEST_F(client_load, many_clients_at_once_lose_and_mix_nothing)
     fifo_reader reader(pipe);
     std::list<child_process> running;
     for (int i = 0; i < clients; ++i)
-        running.emplace_back(client_command({i % 2 == 0 ? "resume_music" : "stop_music"}), dir.path(), false);
+        running.emplace_back(client_command({i % 2 == 0 ? "resume_music" : "stop_music"}), dir.path());
     for (child_process& client : running) {
         const run_result result = client.wait(std::chrono::seconds(60));
         ASSERT_TRUE(result.exited && result.status == 0)

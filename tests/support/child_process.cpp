@@ -47,24 +47,6 @@ std::string captured(int fd)
     return read_all(fd);
 }
 
-// Owns what posix_spawn needs, released whichever way the spawn goes.
-struct spawn_settings {
-    posix_spawn_file_actions_t actions{};
-    posix_spawnattr_t attributes{};
-    spawn_settings()
-    {
-        posix_spawn_file_actions_init(&actions);
-        posix_spawnattr_init(&attributes);
-    }
-    ~spawn_settings()
-    {
-        posix_spawn_file_actions_destroy(&actions);
-        posix_spawnattr_destroy(&attributes);
-    }
-    spawn_settings(const spawn_settings&) = delete;
-    spawn_settings& operator=(const spawn_settings&) = delete;
-};
-
 } // namespace
 
 command_line target_command(const std::string& program, const std::vector<std::string>& args,
@@ -109,33 +91,33 @@ command_line from_careless_caller(const std::string& state, const command_line& 
     return target_command(test_config::careless_caller_program, args);
 }
 
-child_process::child_process(const command_line& command, const std::string& cwd, bool capture)
-    : out_fd_(capture ? capture_file() : -1), err_fd_(capture ? capture_file() : -1)
+child_process::child_process(const command_line& command, const std::string& cwd)
+    : out_fd_(capture_file()), err_fd_(capture_file())
 {
     std::vector<char*> argv(command.argv.size() + 1, nullptr);
     std::transform(command.argv.begin(), command.argv.end(), argv.begin(),
                    [](const std::string& word) { return const_cast<char*>(word.c_str()); });
 
-    spawn_settings settings;
-    posix_spawn_file_actions_addopen(&settings.actions, 0, "/dev/null", O_RDONLY, 0);
-    for (const auto& [from, to] : {std::pair{out_fd_, 1}, std::pair{err_fd_, 2}}) {
-        if (capture)
-            posix_spawn_file_actions_adddup2(&settings.actions, from, to);
-        else
-            posix_spawn_file_actions_addopen(&settings.actions, to, "/dev/null", O_WRONLY, 0);
-    }
-    posix_spawn_file_actions_addchdir_np(&settings.actions, cwd.c_str());
+    posix_spawn_file_actions_t actions{};
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_adddup2(&actions, out_fd_, 1);
+    posix_spawn_file_actions_adddup2(&actions, err_fd_, 2);
+    posix_spawn_file_actions_addchdir_np(&actions, cwd.c_str());
+    posix_spawnattr_t attributes{};
+    posix_spawnattr_init(&attributes);
     sigset_t all{};
     sigset_t none{};
     sigfillset(&all);
     sigemptyset(&none);
-    posix_spawnattr_setsigdefault(&settings.attributes, &all);
-    posix_spawnattr_setsigmask(&settings.attributes, &none);
-    posix_spawnattr_setflags(&settings.attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    posix_spawnattr_setsigdefault(&attributes, &all);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
 
     started_ = std::chrono::steady_clock::now();
-    const int failed = posix_spawnp(&pid_, command.file.c_str(), &settings.actions, &settings.attributes,
-                                    argv.data(), environ);
+    const int failed = posix_spawnp(&pid_, command.file.c_str(), &actions, &attributes, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    posix_spawnattr_destroy(&attributes);
     if (failed != 0) {
         pid_ = -1;
         throw std::runtime_error("cannot start " + command.file + " in " + cwd);
@@ -148,10 +130,8 @@ child_process::~child_process()
         kill(pid_, SIGKILL);
         waitpid(pid_, nullptr, 0);
     }
-    if (out_fd_ >= 0)
-        close(out_fd_);
-    if (err_fd_ >= 0)
-        close(err_fd_);
+    close(out_fd_);
+    close(err_fd_);
 }
 
 run_result child_process::wait(std::chrono::milliseconds limit)
@@ -176,10 +156,8 @@ run_result child_process::wait(std::chrono::milliseconds limit)
     result.exited = WIFEXITED(status);
     result.status = result.exited ? WEXITSTATUS(status) : -1;
     result.signal = WIFSIGNALED(status) ? WTERMSIG(status) : 0;
-    if (out_fd_ >= 0) {
-        result.out = captured(out_fd_);
-        result.err = captured(err_fd_);
-    }
+    result.out = captured(out_fd_);
+    result.err = captured(err_fd_);
     return result;
 }
 

@@ -39,10 +39,9 @@ struct run_result {
 
 class child_process {
 public:
-    // Standard input is /dev/null; output and errors are captured, or with
-    // `capture` false go to /dev/null. Signals start at their defaults and
-    // unblocked, whatever the test process has set.
-    child_process(const command_line& command, const std::string& cwd, bool capture = true);
+    // Standard input is /dev/null; output and errors are captured. Signals
+    // start at their defaults and unblocked, whatever the test process has set.
+    child_process(const command_line& command, const std::string& cwd);
     ~child_process();
     child_process(const child_process&) = delete;
     child_process& operator=(const child_process&) = delete;
