@@ -8,7 +8,12 @@ export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
-mount -t tmpfs -o mode=1777 tmpfs /tmp
+# Scratch space of its own: the test programs sit at their paths in the
+# build folder, which may well lie under /tmp.
+scratch=/system-test-scratch
+mkdir -p "$scratch"
+mount -t tmpfs -o mode=1777 tmpfs "$scratch"
+export TMPDIR="$scratch"
 # For the test of a pipe whose inode number is past 32 bits.
 insmod /lib/modules/overlay.ko
 tests=$(cat /etc/fifo_client_1-tests)
@@ -35,7 +40,7 @@ on_arm_kernel() {
 
 delivers_to_the_service() {
     mkdir -p "${pipe%/*}"
-    "$tests/../tools/morvelin_stand_in" "$pipe" 2 > /tmp/received &
+    "$tests/../tools/morvelin_stand_in" "$pipe" 2 > "$scratch/received" &
     service=$!
     tries=0
     while [ ! -p "$pipe" ] && [ "$tries" -lt 500 ]; do
@@ -43,39 +48,39 @@ delivers_to_the_service() {
         sleep 0.01
     done
     "$client" resume_music && "$client" stop_music && wait "$service" &&
-        [ "$(cat /tmp/received)" = "$(printf 'resume\nstop')" ]
+        [ "$(cat "$scratch/received")" = "$(printf 'resume\nstop')" ]
 }
 
 prints_usage() {
-    out=$("$client" 2> /tmp/err)
+    out=$("$client" 2> "$scratch/err")
     status=$?
     expected=$(printf 'Usage:%s action\n\tresume_music\tresume play music.\n\tstop_music\tstop play music.' "$client")
-    [ "$status" -eq 255 ] && [ "$out" = "$expected" ] && [ ! -s /tmp/err ]
+    [ "$status" -eq 255 ] && [ "$out" = "$expected" ] && [ ! -s "$scratch/err" ]
 }
 
 complains() {
-    out=$("$client" play_music 2> /tmp/err)
+    out=$("$client" play_music 2> "$scratch/err")
     status=$?
-    [ "$status" -eq 0 ] && [ "$out" = "Not support this action!" ] && [ ! -s /tmp/err ]
+    [ "$status" -eq 0 ] && [ "$out" = "Not support this action!" ] && [ ! -s "$scratch/err" ]
 }
 
 # The stand-in has gone, so the pipe has no reader: the shipped bound is 2 s.
 waits_out_the_bound() {
     start=$(cut -d' ' -f1 /proc/uptime | tr -d .)
-    "$client" resume_music > /tmp/out 2>&1
+    "$client" resume_music > "$scratch/out" 2>&1
     status=$?
     end=$(cut -d' ' -f1 /proc/uptime | tr -d .)
     echo "no reader: gave up after $((end - start))0 ms, status $status"
-    [ "$status" -eq 0 ] && [ ! -s /tmp/out ] && [ $((end - start)) -ge 195 ] && [ $((end - start)) -lt 400 ]
+    [ "$status" -eq 0 ] && [ ! -s "$scratch/out" ] && [ $((end - start)) -ge 195 ] && [ $((end - start)) -lt 400 ]
 }
 
 # runs_suite NAME: one GoogleTest executable, natively, its summary shown.
 runs_suite() {
-    (cd /tmp && "$tests/$1" > "/tmp/$1.log" 2>&1)
+    (cd "$scratch" && "$tests/$1" > "$scratch/$1.log" 2>&1)
     status=$?
-    grep -E '^\[  (PASSED|FAILED|SKIPPED) +\]|tests? from .* ran' "/tmp/$1.log"
-    grep -A1 ': Skipped$' "/tmp/$1.log" | grep -vE ': Skipped$|^--$' | sed 's/^/  skipped because: /'
-    [ "$status" -eq 0 ] || cat "/tmp/$1.log"
+    grep -E '^\[  (PASSED|FAILED|SKIPPED) +\]|tests? from .* ran' "$scratch/$1.log"
+    grep -A1 ': Skipped$' "$scratch/$1.log" | grep -vE ': Skipped$|^--$' | sed 's/^/  skipped because: /'
+    [ "$status" -eq 0 ] || cat "$scratch/$1.log"
     return "$status"
 }
 
