@@ -34,6 +34,14 @@ void note_deadline(int)
     deadline_passed = 1;
 }
 
+void disarm_deadline()
+{
+    const itimerval off{};
+    // Cannot fail with a valid timer; if it did, the next tick would only
+    // interrupt a call that does not block.
+    (void)setitimer(ITIMER_REAL, &off, nullptr);
+}
+
 bool arm_deadline(int timeout_ms)
 {
     // A zero timer value would disarm the timer, not expire at once.
@@ -62,19 +70,14 @@ bool arm_deadline(int timeout_ms)
     // stays blocked.
     sigset_t alarm_only{};
     sigaddset(&alarm_only, SIGALRM);
-    const bool unblocked = sigprocmask(SIG_UNBLOCK, &alarm_only, nullptr) == 0;
+    if (sigprocmask(SIG_UNBLOCK, &alarm_only, nullptr) != 0) {
+        disarm_deadline();
+        return false;
+    }
     // A tick the caller left pending was delivered just now, and is not ours.
     // Should ours have come in between, the next one is 10 ms behind it.
     deadline_passed = 0;
-    return unblocked;
-}
-
-void disarm_deadline()
-{
-    const itimerval off{};
-    // Cannot fail with a valid timer; if it did, the next tick would only
-    // interrupt a call that does not block.
-    (void)setitimer(ITIMER_REAL, &off, nullptr);
+    return true;
 }
 
 bool same_file(const struct stat& a, const struct stat& b)
@@ -132,10 +135,8 @@ delivery_result deliver_once(const char* path, pipe_command command)
 delivery_result deliver_pipe_command(const char* path, pipe_command command, int timeout_ms)
 {
     // Without a bound a missing reader would hang the caller.
-    if (!arm_deadline(timeout_ms)) {
-        disarm_deadline();
+    if (!arm_deadline(timeout_ms))
         return delivery_result::no_deadline;
-    }
 
     // A service that restarts, or reopens its read end, is back a moment
     // later: the command goes to the next reader, at most once since a

@@ -22,7 +22,7 @@ enum class delivery_result {
     no_deadline,  // the bound could not be set up, so the pipe was left alone
     open_failed,  // no pipe, or not ours to write
     timed_out,    // no reader came, or the pipe stayed full, within the bound
-    not_a_fifo,   // something else stands at the path; it was not opened
+    not_a_fifo,   // something else stands at the path; nothing was written to it
     reader_left,  // every reader went away before the write, none came back
     write_failed, // the write took nothing
 };
