@@ -5,8 +5,7 @@
 # program. Usage: check_executable.sh EXECUTABLE host|armhf STRIP
 set -u
 exe=$1 kind=$2 strip=$3
-failed=0
-fail() { echo "FAIL: $*"; failed=1; }
+. "$(dirname "$0")/check_helpers.sh"
 
 needed=$(readelf -d "$exe" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort | tr '\n' ' ')
 expected="libc.so.6 "
@@ -50,10 +49,8 @@ if [ "$kind" = armhf ]; then
     echo "$attributes" | grep -q 'Tag_CPU_arch: v7$' || fail "Tag_CPU_arch is not v7"
     echo "$attributes" | grep -q 'Tag_CPU_arch_profile: Application' || fail "profile is not Application"
     echo "$attributes" | grep -q 'Tag_ABI_VFP_args: VFP registers' || fail "floating-point arguments not in VFP registers"
-    stripped=$(mktemp)
-    "$strip" -o "$stripped" "$exe"
-    size=$(wc -c < "$stripped")
-    rm -f "$stripped"
+    "$strip" -o "$work/stripped" "$exe"
+    size=$(wc -c < "$work/stripped")
     [ "$size" -le 12288 ] || fail "stripped size $size bytes is over 12 KiB"
 fi
 

@@ -4,10 +4,7 @@
 # in it is the sources' date. Usage: check_package.sh BUILD_DIR CPACK host|armhf
 set -u
 build=$1 cpack=$2 kind=$3
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failed=0
-fail() { echo "FAIL: $*"; failed=1; }
+. "$(dirname "$0")/check_helpers.sh"
 
 "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work" > "$work/cpack.log" 2>&1 || {
     cat "$work/cpack.log"; exit 1; }

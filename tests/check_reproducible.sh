@@ -6,10 +6,7 @@
 # Usage: check_reproducible.sh SOURCE_DIR
 set -u
 source_dir=$1
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-failed=0
-fail() { echo "FAIL: $*"; failed=1; }
+. "$(dirname "$0")/check_helpers.sh"
 
 # package DIR UMASK: configures, builds and packages the client in DIR.
 package() {

@@ -1,6 +1,7 @@
 #include "files.hpp"
 
 #include <cerrno>
+#include <chrono>
 #include <fstream>
 #include <iterator>
 #include <stdexcept>

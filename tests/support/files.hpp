@@ -1,7 +1,6 @@
 // What the tests leave at a path and find there, and what a descriptor holds.
 #pragma once
 
-#include <chrono>
 #include <filesystem>
 #include <string>
 
