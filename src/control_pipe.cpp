@@ -85,15 +85,60 @@ bool same_file(const struct stat& a, const struct stat& b)
     return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
-delivery_result write_to_fifo(int fd, const struct stat& checked, pipe_command command)
-{
-    // The path may have been swapped between the check and the open.
-    struct stat opened {};
-    if (fstat(fd, &opened) != 0)
-        return delivery_result::write_failed;
-    if (!S_ISFIFO(opened.st_mode) || !same_file(opened, checked))
-        return delivery_result::not_a_fifo;
+// "/proc/self/fd/N": opening it opens the very inode that descriptor N
+// holds, with no second lookup of the path that could land elsewhere.
+// Written by hand: a formatting function would be one more import for the
+// loader to bind at start-up.
+class descriptor_path {
+public:
+    explicit descriptor_path(int fd)
+    {
+        auto number = static_cast<unsigned>(fd);
+        char* end = text_ + sizeof prefix - 1;
+        unsigned rest = number;
+        do {
+            ++end;
+            rest /= 10;
+        } while (rest != 0);
+        *end = '\0';
+        do {
+            *--end = static_cast<char>('0' + number % 10);
+            number /= 10;
+        } while (number != 0);
+    }
+    const char* c_str() const { return text_; }
 
+private:
+    static constexpr char prefix[] = "/proc/self/fd/";
+    // The prefix, the ten digits of the largest descriptor, the zero.
+    char text_[sizeof prefix + 10] = "/proc/self/fd/";
+};
+
+// Opens for writing the FIFO that `found` (an O_PATH descriptor) holds, or
+// says why not.
+delivery_result open_found_fifo(int found, const struct stat& found_status, const char* path, int& fd)
+{
+    // A plain blocking open: a non-blocking one would fail at once while the
+    // service is between two opens of its read end.
+    fd = open(descriptor_path(found).c_str(), O_WRONLY);
+    if (fd < 0 && errno == ENOENT) {
+        // No /proc (early boot, a bare chroot): the path is looked up again,
+        // and only a check after the open shows it still led to that FIFO.
+        fd = open(path, O_WRONLY);
+        struct stat opened {};
+        if (fd >= 0 && (fstat(fd, &opened) != 0 || !same_file(opened, found_status))) {
+            (void)close(fd);
+            fd = -1;
+            return delivery_result::not_a_fifo;
+        }
+    }
+    if (fd < 0)
+        return errno == EINTR ? delivery_result::timed_out : delivery_result::open_failed;
+    return delivery_result::delivered;
+}
+
+delivery_result write_command(int fd, pipe_command command)
+{
     const ssize_t written = write(fd, command.data(), command.size());
     if (written == static_cast<ssize_t>(command.size()))
         return delivery_result::delivered;
@@ -106,27 +151,37 @@ delivery_result write_to_fifo(int fd, const struct stat& checked, pipe_command c
     return delivery_result::write_failed;
 }
 
-delivery_result deliver_once(const char* path, pipe_command command)
+delivery_result deliver_to_found(int found, const char* path, pipe_command command)
 {
     // Opening alone has effects on anything but a FIFO: notifications and
     // broken leases on a file, a new terminal from /dev/ptmx, a device that
-    // acts on open. So only what is a FIFO now gets opened.
-    struct stat checked {};
-    if (stat(path, &checked) != 0)
+    // acts on open. So only what is a FIFO gets opened.
+    struct stat found_status {};
+    if (fstat(found, &found_status) != 0)
         return delivery_result::open_failed;
-    if (!S_ISFIFO(checked.st_mode))
+    if (!S_ISFIFO(found_status.st_mode))
         return delivery_result::not_a_fifo;
 
-    // A plain blocking open: a non-blocking one would fail at once while the
-    // service is between two opens of its read end.
-    const int fd = open(path, O_WRONLY);
-    if (fd < 0)
-        return errno == EINTR ? delivery_result::timed_out : delivery_result::open_failed;
-
-    const delivery_result result = write_to_fifo(fd, checked, command);
+    int fd = -1;
+    const delivery_result opened = open_found_fifo(found, found_status, path, fd);
+    if (opened != delivery_result::delivered)
+        return opened;
+    const delivery_result result = write_command(fd, command);
     // Nothing is left to do for a close that fails: the descriptor is gone
     // either way on Linux.
     (void)close(fd);
+    return result;
+}
+
+delivery_result deliver_once(const char* path, pipe_command command)
+{
+    // The one lookup of the path. O_PATH opens nothing: no device acts on
+    // it and no file sees an open.
+    const int found = open(path, O_PATH | O_CLOEXEC);
+    if (found < 0)
+        return errno == EINTR ? delivery_result::timed_out : delivery_result::open_failed;
+    const delivery_result result = deliver_to_found(found, path, command);
+    (void)close(found);
     return result;
 }
 

@@ -5,7 +5,9 @@
 #include "files.hpp"
 #include "open_watch.hpp"
 
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
@@ -110,6 +112,33 @@ TEST_F(client_pipe, regular_file_and_directory_are_left_untouched)
     ASSERT_EQ(mkdir(pipe.c_str(), 0755), 0);
     expect_quiet_end(run_client({"stop_music"}), 0);
     EXPECT_EQ(entries_in(pipe), 0);
+}
+
+TEST_F(client_pipe, file_swapped_in_for_the_fifo_is_never_opened)
+{
+    // A swap between a look at the path and the open would land the open on
+    // the file: the client must open only the FIFO it found.
+    fifo_reader reader(pipe);
+    const std::string decoy = sock_dir + "/decoy";
+    write_file(decoy, "hello");
+    const file_state before = state_of(decoy);
+    open_watch watch(decoy);
+    std::atomic<bool> swapping = true;
+    std::atomic<long> swaps = 0;
+    std::thread swapper([&] {
+        while (swapping && renameat2(AT_FDCWD, pipe.c_str(), AT_FDCWD, decoy.c_str(), RENAME_EXCHANGE) == 0)
+            ++swaps;
+    });
+    for (int delivery = 0; delivery < 40; ++delivery)
+        expect_quiet_end(run_client({"resume_music"}), 0);
+    swapping = false;
+    swapper.join();
+
+    EXPECT_GT(swaps, 0) << "the names were never swapped";
+    EXPECT_EQ(watch.opens(), 0) << "the file was opened";
+    EXPECT_EQ(watch.write_closes(), 0) << "the file was opened for writing";
+    EXPECT_TRUE(state_of(is_fifo(pipe) ? decoy : pipe) == before) << "the file was changed";
+    EXPECT_FALSE(reader.take().empty()) << "no delivery reached the FIFO";
 }
 
 TEST_F(client_pipe, pipe_the_caller_may_not_write_is_quietly_skipped)
