@@ -42,10 +42,13 @@ void ignore_signal(int signal_number)
 // Output that cannot be written is dropped: the exit status already tells
 // the caller what happened. That includes a standard output redirected to a
 // file beyond the caller's file size limit, which would otherwise kill the
-// client with SIGXFSZ. Only the paths that print pay for that.
+// client with SIGXFSZ. A standard output that blocks may hold the client
+// until a real-time timer the caller left armed fires, and SIGALRM must not
+// kill it then either. Only the paths that print pay for that.
 void prepare_output()
 {
     ignore_signal(SIGXFSZ);
+    ignore_signal(SIGALRM);
 }
 
 void print_usage(const char* program_name)

@@ -252,6 +252,7 @@ INSTANTIATE_TEST_SUITE_P(from_exec, client_inherited_state, testing::Values(
     inherited_case{"ignored", {"resume_music"}, 0, nullptr},
     inherited_case{"pending", {"resume_music"}, 0, nullptr},
     inherited_case{"timer", {"resume_music"}, 0, nullptr},
+    inherited_case{"timer_full_stdout", {}, 255, nullptr},
     inherited_case{"closed_stdio", {"stop_music"}, 0, "0"},
     inherited_case{"no_file_size", {}, 255, nullptr}),
     [](const testing::TestParamInfo<inherited_case>& param_info) { return std::string(param_info.param.state); });
