@@ -1,48 +1,99 @@
 # Debian's full hardening (hardening=+all) for every target of the project:
 # stack protector, stack clash protection, control-flow protection where
 # the target has it, _FORTIFY_SOURCE, format checks, PIE, and full RELRO
-# with immediate binding. Each aspect is added only when the flags the
-# distribution passes in (CXXFLAGS, LDFLAGS) leave it open, so theirs are
-# never overridden or contradicted.
+# with immediate binding. Whatever the toolchain already does, through its
+# flags (CXXFLAGS, LDFLAGS, the compiler command, the toolchain file) or its
+# built-in defaults, is found out by compiling and linking, and left as it
+# is: the project adds only what is missing.
 option(FIFO_CLIENT_HARDENING "Harden every target as Debian's hardening=+all does" ON)
 
 include(CheckCXXCompilerFlag)
+include(CheckCXXSourceCompiles)
 include(CheckPIESupported)
 check_pie_supported()
 
 add_library(fifo_client_1_hardening INTERFACE)
 
-function(fifo_client_1_harden)
-    string(TOUPPER "${CMAKE_BUILD_TYPE}" build_type)
-    set(given_compile "${CMAKE_CXX_FLAGS} ${CMAKE_CXX_FLAGS_${build_type}}")
-    set(given_link "${CMAKE_EXE_LINKER_FLAGS} ${CMAKE_EXE_LINKER_FLAGS_${build_type}}")
+# compiler_does(CONDITION RESULT): whether the preprocessor CONDITION holds
+# for an optimised compile with the toolchain's flags; some compilers
+# fortify only when optimising.
+function(fifo_client_1_compiler_does condition result)
+    set(CMAKE_REQUIRED_FLAGS "-O2")
+    set(CMAKE_REQUIRED_QUIET ON)
+    check_cxx_source_compiles("#if !(${condition})\n#error no\n#endif\nint main() { return 0; }\n" ${result})
+endfunction()
 
-    # Each pair: what in the given flags already decides it, and the flag.
-    foreach(aspect IN ITEMS
-            "-f(no-)?stack-protector|-fstack-protector-strong"
-            "-f(no-)?stack-clash-protection|-fstack-clash-protection"
-            "-f(no-)?cf-protection|-fcf-protection"
-            "format-security|-Wformat;-Werror=format-security")
-        string(REPLACE "|" ";" aspect "${aspect}")
-        list(POP_FRONT aspect decided_by)
-        if(given_compile MATCHES "${decided_by}")
-            continue()
+# add_compile_flag(FLAG...): adds the flags when the compiler takes them
+# without a word; a flag it only warns about does nothing for this target.
+function(fifo_client_1_add_compile_flag)
+    string(MAKE_C_IDENTIFIER "fifo_client_1_takes${ARGN}" taken)
+    set(CMAKE_REQUIRED_FLAGS "-Werror")
+    check_cxx_compiler_flag("${ARGN}" ${taken})
+    if(${taken})
+        target_compile_options(fifo_client_1_hardening INTERFACE ${ARGN})
+    endif()
+endfunction()
+
+# linker_gives(RELRO NOW): whether the toolchain, as it links a program
+# now, already gives full RELRO and immediate binding, read off a linked
+# probe with readelf. Without one, both count as missing:
+# asking again for them changes nothing.
+function(fifo_client_1_linker_gives relro now)
+    if(DEFINED CACHE{${relro}})
+        return()
+    endif()
+    set(probe_dir ${PROJECT_BINARY_DIR}/CMakeFiles/fifo_client_1_link_probe)
+    file(WRITE ${probe_dir}/probe.cpp "int main() { return 0; }\n")
+    set(headers "")
+    set(dynamic "")
+    # readelf reads any machine's programs: the build host's will do.
+    find_program(FIFO_CLIENT_READELF NAMES ${CMAKE_READELF} readelf NO_CMAKE_FIND_ROOT_PATH)
+    if(FIFO_CLIENT_READELF)
+        try_compile(linked ${probe_dir}/build ${probe_dir}/probe.cpp COPY_FILE ${probe_dir}/probe)
+        if(linked)
+            execute_process(COMMAND ${FIFO_CLIENT_READELF} -lW ${probe_dir}/probe OUTPUT_VARIABLE headers ERROR_QUIET)
+            execute_process(COMMAND ${FIFO_CLIENT_READELF} -dW ${probe_dir}/probe OUTPUT_VARIABLE dynamic ERROR_QUIET)
         endif()
-        string(MAKE_C_IDENTIFIER "have${aspect}" supported)
-        check_cxx_compiler_flag("${aspect}" ${supported})
-        if(${supported})
-            target_compile_options(fifo_client_1_hardening INTERFACE ${aspect})
-        endif()
-    endforeach()
-    # It needs optimisation, and warns without it.
-    if(NOT given_compile MATCHES "_FORTIFY_SOURCE")
+    endif()
+    set(gives_relro OFF)
+    set(gives_now OFF)
+    if(headers MATCHES "GNU_RELRO")
+        set(gives_relro ON)
+    endif()
+    if(dynamic MATCHES "\\(BIND_NOW\\)|\\(FLAGS\\)[^\n]*BIND_NOW|\\(FLAGS_1\\)[^\n]*NOW")
+        set(gives_now ON)
+    endif()
+    set(${relro} ${gives_relro} CACHE INTERNAL "The toolchain links with RELRO by itself")
+    set(${now} ${gives_now} CACHE INTERNAL "The toolchain links with immediate binding by itself")
+endfunction()
+
+function(fifo_client_1_harden)
+    fifo_client_1_compiler_does("defined(__SSP__) || defined(__SSP_STRONG__) || defined(__SSP_ALL__) || defined(__SSP_EXPLICIT__)"
+        fifo_client_1_has_stack_protector)
+    if(NOT fifo_client_1_has_stack_protector)
+        fifo_client_1_add_compile_flag(-fstack-protector-strong)
+    endif()
+    # No compile leaves a sign of it; asking twice changes nothing.
+    fifo_client_1_add_compile_flag(-fstack-clash-protection)
+    fifo_client_1_compiler_does("defined(__CET__)" fifo_client_1_has_cf_protection)
+    if(NOT fifo_client_1_has_cf_protection)
+        fifo_client_1_add_compile_flag(-fcf-protection)
+    endif()
+    fifo_client_1_add_compile_flag(-Wformat -Werror=format-security)
+
+    # It needs optimisation, and warns without it; a second definition
+    # would warn too, and might lower the level the toolchain chose.
+    fifo_client_1_compiler_does("defined(_FORTIFY_SOURCE)" fifo_client_1_has_fortify)
+    if(NOT fifo_client_1_has_fortify)
         target_compile_definitions(fifo_client_1_hardening INTERFACE
             $<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
     endif()
-    if(NOT given_link MATCHES "z,?(no)?relro")
+
+    fifo_client_1_linker_gives(FIFO_CLIENT_1_LINKS_RELRO FIFO_CLIENT_1_LINKS_NOW)
+    if(NOT FIFO_CLIENT_1_LINKS_RELRO)
         target_link_options(fifo_client_1_hardening INTERFACE LINKER:-z,relro)
     endif()
-    if(NOT given_link MATCHES "z,?(now|lazy)")
+    if(NOT FIFO_CLIENT_1_LINKS_NOW)
         target_link_options(fifo_client_1_hardening INTERFACE LINKER:-z,now)
     endif()
 endfunction()

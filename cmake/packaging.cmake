@@ -6,22 +6,47 @@ set(FIFO_CLIENT_PACKAGE_MAINTAINER "fifo_client_1 developers <fifo-client-1@exam
     CACHE STRING "Maintainer field of the Debian package and its changelog")
 
 # The date of the sources, for every date the build writes: the one a
-# reproducible build is given, or else that of the last commit, or else that
-# of this file.
-if(DEFINED ENV{SOURCE_DATE_EPOCH})
-    set(FIFO_CLIENT_SOURCE_DATE_EPOCH "$ENV{SOURCE_DATE_EPOCH}")
-else()
-    find_package(Git QUIET)
-    if(GIT_FOUND)
-        execute_process(COMMAND ${GIT_EXECUTABLE} log -1 --format=%ct
+# reproducible build is given; else that of this project's last commit, when
+# the sources are a checkout of their own (not a tarball unpacked inside
+# someone else's repository, as Yocto and Buildroot do); else the one that
+# `git archive` wrote into the release tarball; else that of this file.
+# Programs that run on the build host are looked for there, never in a
+# cross toolchain's sysroot.
+function(fifo_client_1_source_date result)
+    if(DEFINED ENV{SOURCE_DATE_EPOCH})
+        set(${result} "$ENV{SOURCE_DATE_EPOCH}" PARENT_SCOPE)
+        return()
+    endif()
+    find_program(GIT_PROGRAM git NO_CMAKE_FIND_ROOT_PATH)
+    if(GIT_PROGRAM)
+        execute_process(COMMAND ${GIT_PROGRAM} rev-parse --show-toplevel
             WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
-            OUTPUT_VARIABLE FIFO_CLIENT_SOURCE_DATE_EPOCH OUTPUT_STRIP_TRAILING_WHITESPACE
-            RESULT_VARIABLE git_failed ERROR_QUIET)
+            OUTPUT_VARIABLE top OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE failed ERROR_QUIET)
+        file(REAL_PATH "${PROJECT_SOURCE_DIR}" source_dir)
+        if(NOT failed AND top)
+            file(REAL_PATH "${top}" top)
+        endif()
+        if(NOT failed AND top STREQUAL source_dir)
+            execute_process(COMMAND ${GIT_PROGRAM} log -1 --format=%ct
+                WORKING_DIRECTORY ${PROJECT_SOURCE_DIR}
+                OUTPUT_VARIABLE date OUTPUT_STRIP_TRAILING_WHITESPACE RESULT_VARIABLE failed ERROR_QUIET)
+            if(NOT failed AND date)
+                set(${result} "${date}" PARENT_SCOPE)
+                return()
+            endif()
+        endif()
     endif()
-    if(NOT GIT_FOUND OR git_failed OR NOT FIFO_CLIENT_SOURCE_DATE_EPOCH)
-        file(TIMESTAMP ${CMAKE_CURRENT_LIST_FILE} FIFO_CLIENT_SOURCE_DATE_EPOCH "%s" UTC)
+    # Filled in by `git archive` (export-subst); a checkout holds the
+    # placeholder.
+    file(STRINGS ${PROJECT_SOURCE_DIR}/cmake/release-date date LIMIT_COUNT 1)
+    if(date MATCHES "^[0-9]+$")
+        set(${result} "${date}" PARENT_SCOPE)
+        return()
     endif()
-endif()
+    file(TIMESTAMP ${CMAKE_CURRENT_FUNCTION_LIST_FILE} date "%s" UTC)
+    set(${result} "${date}" PARENT_SCOPE)
+endfunction()
+fifo_client_1_source_date(FIFO_CLIENT_SOURCE_DATE_EPOCH)
 if(NOT FIFO_CLIENT_SOURCE_DATE_EPOCH MATCHES "^[0-9]+$")
     message(FATAL_ERROR "SOURCE_DATE_EPOCH must be seconds since 1970, not '${FIFO_CLIENT_SOURCE_DATE_EPOCH}'")
 endif()
@@ -31,7 +56,7 @@ string(TIMESTAMP FIFO_CLIENT_MANUAL_DATE "%Y-%m-%d" UTC)
 string(TIMESTAMP FIFO_CLIENT_RELEASE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 
 # Debian wants both compressed, without a name or a time stamp inside.
-find_program(GZIP_PROGRAM gzip REQUIRED)
+find_program(GZIP_PROGRAM gzip REQUIRED NO_CMAKE_FIND_ROOT_PATH)
 set(doc_build_dir ${PROJECT_BINARY_DIR}/doc)
 # The manual names the pipe and the bound this build was made with.
 configure_file(docs/fifo_client_1.1.in ${doc_build_dir}/fifo_client_1.1 @ONLY)
@@ -50,12 +75,14 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 set(package_doc_dir ${CMAKE_INSTALL_DATADIR}/doc/fifo-client-1)
 install(TARGETS fifo_client_1 RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 # Debian strips these two sections too: .comment only names the compiler.
-install(CODE "
-    if(CMAKE_INSTALL_DO_STRIP)
-        execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
-            \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/fifo_client_1\"
-            COMMAND_ERROR_IS_FATAL ANY)
-    endif()")
+if(CMAKE_STRIP)
+    install(CODE "
+        if(CMAKE_INSTALL_DO_STRIP)
+            execute_process(COMMAND \"${CMAKE_STRIP}\" --remove-section=.comment --remove-section=.note
+                \"\$ENV{DESTDIR}\${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_BINDIR}/fifo_client_1\"
+                COMMAND_ERROR_IS_FATAL ANY)
+        endif()")
+endif()
 install(FILES ${doc_build_dir}/fifo_client_1.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES docs/fifo_client_1.bash-completion
     DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
