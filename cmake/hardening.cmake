@@ -14,13 +14,25 @@ check_pie_supported()
 
 add_library(fifo_client_1_hardening INTERFACE)
 
+# The flags of the configuration being built; with several configurations
+# in one build, those of an optimised one.
+get_property(fifo_client_1_multi_config GLOBAL PROPERTY GENERATOR_IS_MULTI_CONFIG)
+if(fifo_client_1_multi_config)
+    set(fifo_client_1_config_flags "-O2")
+else()
+    string(TOUPPER "${CMAKE_BUILD_TYPE}" fifo_client_1_build_type)
+    set(fifo_client_1_config_flags "${CMAKE_CXX_FLAGS_${fifo_client_1_build_type}}")
+endif()
+
 # compiler_does(CONDITION RESULT): whether the preprocessor CONDITION holds
-# for an optimised compile with the toolchain's flags; some compilers
-# fortify only when optimising.
+# when the toolchain compiles this configuration; some compilers fortify
+# only when optimising.
 function(fifo_client_1_compiler_does condition result)
-    set(CMAKE_REQUIRED_FLAGS "-O2")
+    set(CMAKE_REQUIRED_FLAGS "${fifo_client_1_config_flags}")
     set(CMAKE_REQUIRED_QUIET ON)
-    check_cxx_source_compiles("#if !(${condition})\n#error no\n#endif\nint main() { return 0; }\n" ${result})
+    set(checked ${result}_${fifo_client_1_build_type})
+    check_cxx_source_compiles("#if !(${condition})\n#error no\n#endif\nint main() { return 0; }\n" ${checked})
+    set(${result} ${${checked}} PARENT_SCOPE)
 endfunction()
 
 # add_compile_flag(FLAG...): adds the flags when the compiler takes them
@@ -83,8 +95,8 @@ function(fifo_client_1_harden)
 
     # It needs optimisation, and warns without it; a second definition
     # would warn too, and might lower the level the toolchain chose.
-    fifo_client_1_compiler_does("defined(_FORTIFY_SOURCE)" fifo_client_1_has_fortify)
-    if(NOT fifo_client_1_has_fortify)
+    fifo_client_1_compiler_does("defined(__OPTIMIZE__) && !defined(_FORTIFY_SOURCE)" fifo_client_1_wants_fortify)
+    if(fifo_client_1_wants_fortify)
         target_compile_definitions(fifo_client_1_hardening INTERFACE
             $<$<NOT:$<CONFIG:Debug>>:_FORTIFY_SOURCE=2>)
     endif()
