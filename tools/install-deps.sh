@@ -9,7 +9,7 @@ for task in "$@"; do
     build) packages="$packages cmake ninja-build g++ binutils gzip" ;;
     test) packages="$packages cmake ninja-build g++ binutils googletest g++-arm-linux-gnueabihf qemu-user
                     clang-format cppcheck man-db groff-base mandoc util-linux dpkg dpkg-dev bash
-                    lintian devscripts gzip git" ;;
+                    lintian devscripts gzip git clang make" ;;
     system-test) packages="$packages qemu-system-arm cpio gzip apt dpkg coreutils" ;;
     bench) packages="$packages cmake ninja-build g++ binutils g++-arm-linux-gnueabihf valgrind strace dash coreutils
                      daemontools s6" ;;

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Builds and tests the client three ways: as shipped, under AddressSanitizer
-# and UndefinedBehaviorSanitizer, and for armhf under qemu-arm; then boots a
-# real ARMv7 kernel and runs the armhf build's package and test suite there.
+# and UndefinedBehaviorSanitizer, and for armhf under qemu-arm; builds it
+# each way an integrator does; then boots a real ARMv7 kernel and runs the
+# armhf build's package and test suite there.
 # Stops at the first failing build or test.
 set -eu
 cd "$(dirname "$0")/.."
@@ -10,6 +11,8 @@ for preset in default sanitize armhf; do
     echo "==== $preset"
     cmake --workflow --preset "$preset"
 done
+echo "==== the integrators' builds"
+sh tests/check_integrator_builds.sh .
 echo "==== armhf on an ARMv7 kernel"
 tools/system-test.sh build/armhf
 echo "==== all builds passed their tests"

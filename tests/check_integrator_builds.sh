@@ -1,0 +1,210 @@
+#!/bin/sh
+# Builds and installs the client (with DESTDIR) each way an integrator does,
+# with nothing of this project's own scripts: a plain cmake without
+# GoogleTest; the armhf preset without an emulator; an SDK's compiler command
+# that fortifies at level 3, with warnings as errors; a toolchain file that
+# finds programs only in its sysroot, as Yocto's cmake class writes one;
+# Buildroot's command line; Clang for the host and for armhf, with warnings
+# as errors; a `git archive` tarball unpacked inside another git repository.
+# Each install must hold what a target needs and nothing for the build host,
+# built for the right machine, hardened, with no flag given twice. Also: the
+# licence checksums of the Yocto recipe and the Buildroot package match
+# LICENSE. Needs no network. Usage: check_integrator_builds.sh SOURCE_DIR
+set -u
+source_dir=$(cd "$1" && pwd)
+here=$(cd "$(dirname "$0")" && pwd)
+. "$here/check_helpers.sh"
+unset SOURCE_DATE_EPOCH CXX CXXFLAGS CPPFLAGS LDFLAGS
+sysroot=/usr/arm-linux-gnueabihf
+
+# --- The recipes' licence checksums.
+recipe=$(ls "$source_dir"/integration/yocto/fifo-client-1_*.bb)
+md5=$(sed -n 's/^LIC_FILES_CHKSUM = "file:\/\/LICENSE;md5=\([0-9a-f]*\)"$/\1/p' "$recipe")
+[ "$md5" = "$(md5sum < "$source_dir/LICENSE" | cut -d' ' -f1)" ] ||
+    fail "the Yocto recipe's LIC_FILES_CHKSUM ('$md5') is not LICENSE's md5"
+sha=$(awk '$1 == "sha256" && $3 == "LICENSE" { print $2 }' "$source_dir/integration/buildroot/fifo-client-1/fifo-client-1.hash")
+[ "$sha" = "$(sha256sum < "$source_dir/LICENSE" | cut -d' ' -f1)" ] ||
+    fail "the Buildroot hash file's LICENSE line ('$sha') is not LICENSE's sha256"
+
+# --- Toolchain files of the integrators' own.
+cat > "$work/sdk.cmake" <<'END'
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR arm)
+set(CMAKE_FIND_ROOT_PATH /usr/arm-linux-gnueabihf)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+END
+cat > "$work/sysroot-only.cmake" <<'END'
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR arm)
+set(CMAKE_C_COMPILER /usr/bin/arm-linux-gnueabihf-gcc)
+set(CMAKE_CXX_COMPILER /usr/bin/arm-linux-gnueabihf-g++)
+set(CMAKE_CXX_FLAGS "-march=armv7-a+fp -mfloat-abi=hard -O2 -pipe -D_FORTIFY_SOURCE=2" CACHE STRING "CXXFLAGS")
+set(CMAKE_CXX_LINK_FLAGS "-Wl,-O1 -Wl,--hash-style=gnu -Wl,--as-needed -Wl,-z,relro,-z,now" CACHE STRING "LDFLAGS")
+set(CMAKE_FIND_ROOT_PATH /usr/arm-linux-gnueabihf)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
+END
+cat > "$work/clang-armhf.cmake" <<'END'
+set(CMAKE_SYSTEM_NAME Linux)
+set(CMAKE_SYSTEM_PROCESSOR armv7-a)
+set(CMAKE_C_COMPILER clang)
+set(CMAKE_CXX_COMPILER clang++)
+set(CMAKE_C_COMPILER_TARGET arm-linux-gnueabihf)
+set(CMAKE_CXX_COMPILER_TARGET arm-linux-gnueabihf)
+set(CMAKE_CXX_FLAGS_INIT "-march=armv7-a -mfpu=vfpv3-d16 -mfloat-abi=hard")
+set(CMAKE_FIND_ROOT_PATH /usr/arm-linux-gnueabihf)
+set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
+set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
+set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
+END
+
+# Whether the sources are a git checkout of their own, for the rows that
+# build a checkout and a release tarball of the same commit.
+is_checkout() {
+    top=$(git -C "$source_dir" rev-parse --show-toplevel 2> /dev/null) && [ "$top" = "$source_dir" ]
+}
+
+# --- One function a way: configure, build verbosely, install into $1/dest.
+build_plain() {
+    src=$source_dir
+    if is_checkout; then
+        git clone -q "$source_dir" "$1/checkout" || return 1
+        src=$1/checkout
+    fi
+    cmake -S "$src" -B "$1/build" -DGOOGLETEST_SOURCE_DIR=/nowhere &&
+        cmake --build "$1/build" -v && DESTDIR="$1/dest" cmake --install "$1/build"
+}
+
+build_armhf_preset() {
+    if cmake -S "$source_dir" --preset armhf -B "$1/tested" -DCMAKE_CROSSCOMPILING_EMULATOR= > "$1/refused" 2>&1; then
+        echo "FAIL: tests asked for in a cross build with no emulator, and configure went on"
+        return 1
+    fi
+    grep -q qemu-user "$1/refused" && grep -q BUILD_TESTING=OFF "$1/refused" || {
+        cat "$1/refused"
+        echo "FAIL: configure stopped without saying what to install or how to turn the tests off"
+        return 1
+    }
+    cmake -S "$source_dir" --preset armhf -B "$1/build" -DCMAKE_CROSSCOMPILING_EMULATOR= -DBUILD_TESTING=OFF &&
+        cmake --build "$1/build" -v && DESTDIR="$1/dest" cmake --install "$1/build"
+}
+
+build_sdk_compiler() {
+    CXX="arm-linux-gnueabihf-g++ -march=armv7-a+fp -mfloat-abi=hard -D_FORTIFY_SOURCE=3" \
+        CXXFLAGS="-O2 -pipe -g" LDFLAGS="-Wl,-O1 -Wl,--as-needed -Wl,-z,relro,-z,now" \
+        cmake -S "$source_dir" -B "$1/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$work/sdk.cmake" \
+        -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_COMPILE_WARNING_AS_ERROR=ON &&
+        cmake --build "$1/build" -v && DESTDIR="$1/dest" cmake --install "$1/build"
+}
+
+build_sysroot_only() {
+    cmake -S "$source_dir" -B "$1/build" -G Ninja -DCMAKE_MAKE_PROGRAM=ninja -DCMAKE_TOOLCHAIN_FILE="$work/sysroot-only.cmake" \
+        -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_BUILD_TYPE=Release -DCMAKE_COMPILE_WARNING_AS_ERROR=ON &&
+        cmake --build "$1/build" -v && DESTDIR="$1/dest" cmake --build "$1/build" --target install
+}
+
+# In the source folder, as Buildroot builds (a copy of it here).
+build_buildroot() {
+    mkdir "$1/src" && (cd "$source_dir" && tar --exclude=./build --exclude=./.git -cf - .) | tar -xf - -C "$1/src" &&
+        (cd "$1/src" && cmake "$1/src" -DCMAKE_TOOLCHAIN_FILE="$1/src/cmake/arm-linux-gnueabihf.cmake" \
+            -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_COLOR_MAKEFILE=OFF -DBUILD_DOC=OFF -DBUILD_DOCS=OFF \
+            -DBUILD_EXAMPLE=OFF -DBUILD_EXAMPLES=OFF -DBUILD_TEST=OFF -DBUILD_TESTS=OFF -DBUILD_TESTING=OFF \
+            -DBUILD_SHARED_LIBS=OFF -DCMAKE_BUILD_TYPE=Release -G "Unix Makefiles") &&
+        make -C "$1/src" VERBOSE=1 && make -C "$1/src" install DESTDIR="$1/dest"
+}
+
+build_clang_host() {
+    CXX=clang++ cmake -S "$source_dir" -B "$1/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_COMPILE_WARNING_AS_ERROR=ON &&
+        cmake --build "$1/build" -v && DESTDIR="$1/dest" cmake --install "$1/build"
+}
+
+build_clang_armhf() {
+    cmake -S "$source_dir" -B "$1/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$work/clang-armhf.cmake" \
+        -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_COMPILE_WARNING_AS_ERROR=ON &&
+        cmake --build "$1/build" -v && DESTDIR="$1/dest" cmake --install "$1/build"
+}
+
+# Unpacked inside another repository, as Yocto and Buildroot unpack; built
+# as the plain row builds the checkout, and installed the same to the byte.
+build_release_tarball() {
+    outer=$1/outer
+    mkdir "$outer" && git -C "$outer" init -q &&
+        GIT_AUTHOR_DATE=@1000000000 GIT_COMMITTER_DATE=@1000000000 \
+            git -C "$outer" -c user.name=integrator -c user.email=integrator@example.org \
+            commit -q --allow-empty -m "someone else's tree" &&
+        git -C "$source_dir" archive --prefix=fifo_client_1/ HEAD | tar -xf - -C "$outer" &&
+        cmake -S "$outer/fifo_client_1" -B "$1/build" -DGOOGLETEST_SOURCE_DIR=/nowhere &&
+        cmake --build "$1/build" -v && DESTDIR="$1/dest" cmake --install "$1/build"
+}
+
+# --- What every install must show.
+expected_files="bin/fifo_client_1
+share/bash-completion/completions/fifo_client_1
+share/doc/fifo-client-1/changelog.gz
+share/doc/fifo-client-1/copyright
+share/man/man1/fifo_client_1.1.gz"
+
+# check_install ROW MACHINE COMPILER: the files, the machine, the hardening,
+# and no hardening flag given twice on a compile or link line.
+check_install() {
+    dir=$work/$1
+    files=$(cd "$dir/dest" && find . -type f -o -type l | sed -e 's|^\./usr/local/||' -e 's|^\./usr/||' | sort)
+    [ "$files" = "$expected_files" ] || fail "$1 installs:
+$files"
+    exe=$(find "$dir/dest" -name fifo_client_1 -path '*/bin/*')
+    machine=$(readelf -h "$exe" | sed -n 's/^ *Machine: *//p')
+    strip=strip kind=host
+    if [ "$2" = armhf ]; then
+        strip=arm-linux-gnueabihf-strip kind=armhf
+        [ "$machine" = ARM ] || fail "$1 built for '$machine', not ARM"
+    else
+        [ "$machine" = "$(readelf -h /bin/true | sed -n 's/^ *Machine: *//p')" ] || fail "$1 built for '$machine'"
+    fi
+    sh "$here/check_executable.sh" "$exe" "$kind" "$strip" "$3" > "$dir/executable.log" ||
+        fail "$1: $(cat "$dir/executable.log")"
+    twice=$(grep -E 'control_pipe\.cpp|-o [^ ]*fifo_client_1( |$)' "$dir/log" |
+        awk '{ f = gsub(/_FORTIFY_SOURCE/, "&"); r = gsub(/relro/, "&"); n = gsub(/z,now|z now/, "&")
+               if (f > 1 || r > 1 || n > 1) print }')
+    [ -z "$twice" ] || fail "$1 gives a hardening flag twice: $twice"
+}
+
+# row  machine  compiler
+rows="plain host GNU
+armhf_preset armhf GNU
+sdk_compiler armhf GNU
+sysroot_only armhf GNU
+buildroot armhf GNU
+clang_host host Clang
+clang_armhf armhf Clang
+release_tarball host GNU"
+
+echo "$rows" | while read -r row machine compiler; do
+    if [ "$row" = release_tarball ] && ! is_checkout; then
+        echo "skipped: $row (the sources are not a git checkout of their own)"
+        continue
+    fi
+    mkdir -p "$work/$row"
+    started=$(date +%s)
+    if ! "build_$row" "$work/$row" > "$work/$row/log" 2>&1; then
+        tail -n 30 "$work/$row/log"
+        echo "FAIL: $row did not build and install"
+        echo 1 > "$work/failed"
+        continue
+    fi
+    failed=0
+    check_install "$row" "$machine" "$compiler"
+    if [ "$row" = release_tarball ]; then
+        diff -r "$work/plain/dest" "$work/release_tarball/dest" > /dev/null ||
+            fail "the release tarball installs other files than the checkout of its commit:
+$(diff -r "$work/plain/dest" "$work/release_tarball/dest" 2>&1 | head -n 5)"
+    fi
+    [ "$failed" -eq 0 ] && echo "ok: $row ($(($(date +%s) - started)) s)" || echo 1 > "$work/failed"
+done
+[ -e "$work/failed" ] && failed=1
+[ "$failed" -eq 0 ] && echo "ok: every integrator build"
+exit "$failed"
