@@ -2,8 +2,22 @@
 # the executable, its manual page, its bash completion, the copyright file
 # and the changelog. The stand-in service and the tests stay out of it.
 
-set(FIFO_CLIENT_PACKAGE_MAINTAINER "fifo_client_1 developers <fifo-client-1@example.org>"
-    CACHE STRING "Maintainer field of the Debian package and its changelog")
+# The package's description, section, priority and maintainer are those of
+# the Debian source package's control file, and so are its copyright file
+# and changelog: one copy for both ways of packaging.
+file(READ ${PROJECT_SOURCE_DIR}/debian/control debian_control)
+foreach(field IN ITEMS Section Priority Maintainer)
+    string(REGEX MATCH "\n${field}: ([^\n]*)" line "${debian_control}")
+    set(debian_${field} "${CMAKE_MATCH_1}")
+endforeach()
+string(REGEX MATCH "\nDescription: ([^\n]*)\n(( [^\n]*\n?)*)" line "${debian_control}")
+set(debian_summary "${CMAKE_MATCH_1}")
+# The extended description without its leading blanks; CPack puts them back.
+string(REGEX REPLACE "(^|\n) " "\\1" debian_description "${CMAKE_MATCH_2}")
+string(STRIP "${debian_description}" debian_description)
+
+set(FIFO_CLIENT_PACKAGE_MAINTAINER "${debian_Maintainer}"
+    CACHE STRING "Maintainer field of the Debian package")
 
 # The date of the sources, for every date the build writes: the one a
 # reproducible build is given; else that of this project's last commit, when
@@ -53,14 +67,13 @@ endif()
 # string(TIMESTAMP) reads the date from the environment.
 set(ENV{SOURCE_DATE_EPOCH} ${FIFO_CLIENT_SOURCE_DATE_EPOCH})
 string(TIMESTAMP FIFO_CLIENT_MANUAL_DATE "%Y-%m-%d" UTC)
-string(TIMESTAMP FIFO_CLIENT_RELEASE_DATE "%a, %d %b %Y %H:%M:%S +0000" UTC)
 
 # Debian wants both compressed, without a name or a time stamp inside.
 find_program(GZIP_PROGRAM gzip REQUIRED NO_CMAKE_FIND_ROOT_PATH)
 set(doc_build_dir ${PROJECT_BINARY_DIR}/doc)
 # The manual names the pipe and the bound this build was made with.
 configure_file(docs/fifo_client_1.1.in ${doc_build_dir}/fifo_client_1.1 @ONLY)
-configure_file(docs/changelog.in ${doc_build_dir}/changelog @ONLY)
+configure_file(debian/changelog ${doc_build_dir}/changelog COPYONLY)
 add_custom_command(OUTPUT ${doc_build_dir}/fifo_client_1.1.gz ${doc_build_dir}/changelog.gz
     COMMAND ${GZIP_PROGRAM} -9nkf fifo_client_1.1 changelog
     DEPENDS ${doc_build_dir}/fifo_client_1.1 ${doc_build_dir}/changelog
@@ -87,19 +100,13 @@ install(FILES ${doc_build_dir}/fifo_client_1.1.gz DESTINATION ${CMAKE_INSTALL_MA
 install(FILES docs/fifo_client_1.bash-completion
     DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
     RENAME fifo_client_1)
-install(FILES docs/copyright ${doc_build_dir}/changelog.gz DESTINATION ${package_doc_dir})
+install(FILES debian/copyright ${doc_build_dir}/changelog.gz DESTINATION ${package_doc_dir})
 
 set(CPACK_PACKAGE_NAME "fifo-client-1")
 set(CPACK_PACKAGE_VENDOR "The fifo_client_1 developers")
 set(CPACK_PACKAGE_CONTACT "${FIFO_CLIENT_PACKAGE_MAINTAINER}")
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "control client of the morvelin music service")
-set(CPACK_PACKAGE_DESCRIPTION
-    "fifo_client_1 tells morvelin-service to resume or stop playing music by
-writing a one-byte command into the service's control pipe. It is meant to
-be called from scripts, buttons and other programs, often unattended: it
-waits a bounded time for the service whatever state its caller hands over,
-never creates, opens or changes anything but the service's FIFO, and
-reports no failure at the pipe, so callers always get the same exit status.")
+set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "${debian_summary}")
+set(CPACK_PACKAGE_DESCRIPTION "${debian_description}")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_STRIP_FILES ON)
@@ -111,8 +118,8 @@ endif()
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # CPack of CMake 3.25 knows no Multi-Arch field, so it rides on the line of
 # another one: the program serves any architecture's callers alike.
-set(CPACK_DEBIAN_PACKAGE_SECTION "sound\nMulti-Arch: foreign")
-set(CPACK_DEBIAN_PACKAGE_PRIORITY "optional")
+set(CPACK_DEBIAN_PACKAGE_SECTION "${debian_Section}\nMulti-Arch: foreign")
+set(CPACK_DEBIAN_PACKAGE_PRIORITY "${debian_Priority}")
 # The client's only run-time need; 2.34 is the newest symbol version it binds.
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34)")
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)

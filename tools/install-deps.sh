@@ -1,6 +1,6 @@
 #!/bin/sh
 # Installs, with apt-get, the Debian packages that a task needs and that are
-# missing. Usage: tools/install-deps.sh build|test|system-test|bench ...
+# missing. Usage: tools/install-deps.sh build|test|debian|system-test|bench ...
 set -eu
 
 packages=""
@@ -10,10 +10,11 @@ for task in "$@"; do
     test) packages="$packages cmake ninja-build g++ binutils googletest g++-arm-linux-gnueabihf qemu-user
                     clang-format cppcheck man-db groff-base mandoc util-linux dpkg dpkg-dev bash
                     lintian devscripts gzip git clang make" ;;
+    debian) packages="$packages debhelper dpkg-dev mmdebstrap lintian util-linux coreutils" ;;
     system-test) packages="$packages qemu-system-arm cpio gzip apt dpkg coreutils" ;;
     bench) packages="$packages cmake ninja-build g++ binutils g++-arm-linux-gnueabihf valgrind strace dash coreutils
                      daemontools s6" ;;
-    *) echo "usage: $0 build|test|system-test|bench ..." >&2; exit 2 ;;
+    *) echo "usage: $0 build|test|debian|system-test|bench ..." >&2; exit 2 ;;
     esac
 done
 

@@ -1,8 +1,9 @@
 #!/bin/sh
 # Builds and tests the client three ways: as shipped, under AddressSanitizer
 # and UndefinedBehaviorSanitizer, and for armhf under qemu-arm; builds it
-# each way an integrator does; then boots a real ARMv7 kernel and runs the
-# armhf build's package and test suite there.
+# each way an integrator does; builds the Debian source package natively and
+# cross as a buildd would; then boots a real ARMv7 kernel and runs the armhf
+# build's package and test suite there.
 # Stops at the first failing build or test.
 set -eu
 cd "$(dirname "$0")/.."
@@ -13,6 +14,8 @@ for preset in default sanitize armhf; do
 done
 echo "==== the integrators' builds"
 sh tests/check_integrator_builds.sh .
+echo "==== the Debian source package, built natively and cross for armhf"
+tools/debian-package.sh
 echo "==== armhf on an ARMv7 kernel"
 tools/system-test.sh build/armhf
 echo "==== all builds passed their tests"
