@@ -13,6 +13,7 @@
 # start afresh. Needs root (chroot and an overlay mount).
 # Usage: tools/debian-package.sh [OUTPUT_DIR]
 set -eu
+[ "$(id -u)" -eq 0 ] || exec sudo "$0" "$@"
 cd "$(dirname "$0")/.."
 top=$(pwd)
 out=${1:-build/debian}
