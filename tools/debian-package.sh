@@ -19,7 +19,8 @@ top=$(pwd)
 out=${1:-build/debian}
 tools/install-deps.sh test debian
 work=$(mktemp -d)
-trap 'umount -R "$work/root" 2> /dev/null; rm -rf "$work"' EXIT
+# The overlay is unmounted on success already; the trap must not fail then.
+trap 'umount -R "$work/root" 2> /dev/null || true; rm -rf "$work"' EXIT
 failed=0
 fail() { echo "FAIL: $*"; failed=1; }
 # Runs a command, showing its output only when it fails.
