@@ -1,8 +1,12 @@
 #!/bin/sh
-# /init of the system test's guest, an ARMv7-A machine booted from an
-# initramfs: runs the shipped client and the whole test suite on the ARM
-# kernel, prints each check's result and a verdict line for the host to
-# read from the serial console, and powers the machine off.
+# /init of the system test's guests, ARM machines booted from an initramfs
+# of Debian's armhf userland. In test mode (fifo_client_1.mode=test on the
+# kernel command line) it runs the shipped client and the whole test suite
+# on the kernel it finds, a 32-bit armmp one or a 64-bit arm64 one running
+# this userland in compat mode, prints each check's result and a verdict
+# line for the host to read from the serial console. In bench mode it counts
+# with callgrind what one delivery costs beside other programs. Then it
+# powers the machine off.
 /bin/busybox --install -s
 export PATH=/usr/sbin:/usr/bin:/sbin:/bin
 mount -t proc proc /proc
@@ -14,11 +18,15 @@ scratch=/system-test-scratch
 mkdir -p "$scratch"
 mount -t tmpfs -o mode=1777 tmpfs "$scratch"
 export TMPDIR="$scratch"
-# For the test of a pipe whose inode number is past 32 bits.
-insmod /lib/modules/overlay.ko
-tests=$(cat /etc/fifo_client_1-tests)
+# For the pipe whose inode number is past 32 bits.
+insmod "/lib/modules/$(uname -r)/overlay.ko"
+build=$(cat /etc/fifo_client_1-build)
+tests=$build/tests
+stand_in=$build/tools/morvelin_stand_in
 client=/usr/bin/fifo_client_1
 pipe=/app/morvelin-service/sock/morvelin.fifo
+mode=test
+case " $(cat /proc/cmdline) " in *" fifo_client_1.mode=bench "*) mode=bench ;; esac
 failed=0
 
 # check NAME COMMAND...: runs COMMAND and prints whether it passed.
@@ -33,21 +41,35 @@ check() {
     fi
 }
 
-on_arm_kernel() {
-    echo "kernel: $(uname -srm)"
-    [ "$(uname -m)" = armv7l ]
-}
-
-delivers_to_the_service() {
-    mkdir -p "${pipe%/*}"
-    # Bounded, so that a lost command fails the check instead of hanging it.
-    timeout 20 "$tests/../tools/morvelin_stand_in" "$pipe" 2 > "$scratch/received" &
+# start_stand_in PIPE COUNT: the stand-in service holding PIPE, what it
+# receives going to $scratch/received; bounded, so that a lost command
+# fails a check instead of hanging it.
+start_stand_in() {
+    mkdir -p "${1%/*}"
+    timeout 20 "$stand_in" "$1" "$2" > "$scratch/received" &
     service=$!
     tries=0
-    while [ ! -p "$pipe" ] && [ "$tries" -lt 500 ]; do
+    while [ ! -p "$1" ] && [ "$tries" -lt 500 ]; do
         tries=$((tries + 1))
         sleep 0.01
     done
+}
+
+# The kernel is the one booted (its flavour ends its release), under this
+# 32-bit userland.
+on_arm_kernel() {
+    userland=$(head -c 5 /bin/busybox | tail -c 1 | od -An -tu1 | tr -d ' ')
+    echo "kernel: $(uname -srm); userland: ELF class $userland (1: 32-bit)"
+    [ "$userland" -eq 1 ] || return 1
+    case $(uname -r) in
+    *-arm64) [ "$(uname -m)" != armv7l ] && grep -q '^CPU architecture: 8' /proc/cpuinfo ;;
+    *-armmp) [ "$(uname -m)" = armv7l ] ;;
+    *) false ;;
+    esac
+}
+
+delivers_to_the_service() {
+    start_stand_in "$pipe" 2
     # The second delivery without /proc, as in early boot: the client opens
     # the path itself then.
     "$client" resume_music && umount /proc && "$client" stop_music
@@ -90,13 +112,63 @@ runs_suite() {
     return "$status"
 }
 
-check "on an ARMv7 kernel" on_arm_kernel
-check "the shipped client delivers resume, and stop without /proc, to the service" delivers_to_the_service
-check "usage text and status 255" prints_usage
-check "complaint and status 0" complains
-check "no reader: the shipped bound" waits_out_the_bound
-check "GoogleTest suite" runs_suite fifo_client_1_tests
-check "GoogleTest load test" runs_suite fifo_client_1_load_tests
+# On a 64-bit kernel an overlay with xino numbers a lower layer's FIFO past
+# 32 bits, and the suite's test of such a pipe must run, not skip.
+overlay_numbers_past_32_bits() {
+    layers=$scratch/overlay
+    mkdir -p "$layers/lower" "$layers/upper" "$layers/work" "$layers/merged"
+    mount -t tmpfs tmpfs "$layers/lower" && mkfifo "$layers/lower/fifo" &&
+        mount -t overlay overlay -o "lowerdir=$layers/lower,upperdir=$layers/upper,workdir=$layers/work,xino=on" \
+            "$layers/merged" || return 1
+    inode=$(stat -c %i "$layers/merged/fifo")
+    umount "$layers/merged"
+    umount "$layers/lower"
+    echo "overlay inode number of a FIFO: $inode"
+    # busybox's shell counts in 32 bits; awk in doubles.
+    awk -v inode="$inode" 'BEGIN { exit !(inode > 4294967295) }' && ! grep -q 'SKIPPED.*inode_number_past_32_bits' "$scratch/fifo_client_1_tests.log"
+}
+
+# count NAME PROGRAM...: instructions callgrind counts for one run, in the
+# same small environment for every program.
+count() {
+    name=$1
+    shift
+    instructions=$(env -i PATH=/usr/bin:/bin valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 |
+        sed -n 's/.*Collected : *\([0-9]*\).*/\1/p')
+    echo "bench: $name ${instructions:-none}"
+    [ -n "$instructions" ]
+}
+
+# One delivery of the shipped client, into a FIFO its service holds open,
+# beside Debian's armhf /bin/true, the dash one-liner, and daemontools' and
+# s6's control clients writing into a supervise/control FIFO held open too.
+measures_one_delivery() {
+    start_stand_in "$pipe" 1000
+    peer=$scratch/peer
+    mkdir -p "$peer/supervise"
+    mkfifo "$peer/supervise/control"
+    timeout 600 "$stand_in" "$peer/supervise/control" > /dev/null &
+    count true /bench/true &&
+        count dash /bench/dash -c "printf 1 > $pipe" &&
+        count svc /bench/svc -u "$peer" &&
+        count s6-svc /bench/s6-svc -u "$peer" &&
+        count fifo_client_1 "$client" resume_music
+}
+
+check "on the kernel booted, under a 32-bit ARM userland" on_arm_kernel
+if [ "$mode" = bench ]; then
+    check "callgrind counts on ARM" measures_one_delivery
+else
+    check "the shipped client delivers resume, and stop without /proc, to the service" delivers_to_the_service
+    check "usage text and status 255" prints_usage
+    check "complaint and status 0" complains
+    check "no reader: the shipped bound" waits_out_the_bound
+    check "GoogleTest suite" runs_suite fifo_client_1_tests
+    check "GoogleTest load test" runs_suite fifo_client_1_load_tests
+    case $(uname -r) in
+    *-arm64) check "a pipe numbered past 32 bits is tested, not skipped" overlay_numbers_past_32_bits ;;
+    esac
+fi
 
 if [ "$failed" -eq 0 ]; then
     echo "SYSTEM TEST RESULT: PASSED"

@@ -1,91 +1,167 @@
 #!/bin/sh
-# Proves the shipped package on a real ARMv7-A Linux kernel. Boots Debian's
-# armhf kernel under qemu-system-arm (-M virt, Cortex-A15, no devices) from
-# an initramfs that holds busybox, the armhf runtime libraries, the .deb's
-# contents laid out as installed, the stand-in service and the armhf test
-# executables, and runs the checks of tools/system-test-init.sh and the
-# whole GoogleTest suite there, natively. The kernel, busybox and setpriv
-# come from Debian's armhf packages, downloaded with a private apt state
-# (nothing is installed for armhf on this machine) and cached in the build
-# folder. Usage: tools/system-test.sh [ARMHF_BUILD_DIR]  (default build/armhf)
+# Proves the shipped package on real ARM kernels. One initramfs of Debian's
+# armhf userland (busybox, Debian's armhf C and C++ runtime, the .deb's
+# contents laid out as installed, the stand-in service, the armhf test
+# executables) boots under two kernels of Debian 12: the 32-bit armmp
+# kernel (qemu-system-arm -M virt, Cortex-A15), and the arm64 kernel
+# (qemu-system-aarch64 -M virt, Cortex-A72), which runs the armhf userland
+# in compat mode, as many 32-bit devices do today; there inode numbers pass
+# 32 bits. Its /init (tools/system-test-init.sh) runs the checks and the
+# whole GoogleTest suite natively on each.
+#
+# With --bench the initramfs holds instead Debian's armhf valgrind,
+# coreutils, dash, daemontools and s6, and the armmp guest counts with
+# callgrind what one delivery costs beside them; it prints one line
+# "bench: NAME INSTRUCTIONS" each (bench/benchmark.sh reads them).
+#
+# Packages are downloaded with a private apt state (no foreign architecture
+# is added to this machine, nothing is installed) and cached in the build
+# folder. Usage: tools/system-test.sh [--bench] [ARMHF_BUILD_DIR]
+# (default build/armhf)
 set -eu
 cd "$(dirname "$0")/.."
-tools/install-deps.sh test system-test
+mode=test
+if [ "${1:-}" = --bench ]; then
+    mode=bench
+    shift
+fi
+if [ "$mode" = test ]; then
+    tools/install-deps.sh test system-test
+else
+    tools/install-deps.sh system-test
+fi
 
 build=${1:-build/armhf}
 [ -f "$build/CMakeCache.txt" ] || cmake --preset armhf -B "$build" > /dev/null
 cmake --build "$build" > /dev/null
 build=$(cd "$build" && pwd)
-sysroot=$(sed -n 's/^ARM_SYSROOT_DIR:PATH=//p' "$build/CMakeCache.txt")
 work=$build/system-test
-debs=$work/debs
-mkdir -p "$debs"
+mkdir -p "$work"
 
-# Downloads, once: the kernel that linux-image-armmp points at today (its
-# ABI number changes with security updates), busybox, and setpriv with its
-# library (busybox's setpriv has no --reuid).
+# What the guests need: the kernels that the metapackages name today (their
+# ABI number changes with security updates), busybox, the C and C++
+# runtime; for the tests setpriv and its library (busybox's setpriv has no
+# --reuid); for the benchmark valgrind, which needs libc6-dbg's symbols of
+# the loader, and the programs measured beside the client.
+runtime="busybox-static libc6 libgcc-s1 libstdc++6"
+if [ "$mode" = test ]; then
+    packages="$runtime util-linux libcap-ng0"
+    kernels="armmp:armhf arm64:arm64"
+else
+    packages="$runtime libc6-dbg valgrind coreutils dash daemontools s6"
+    kernels="armmp:armhf"
+fi
+debs=$work/debs-$mode
 if [ ! -f "$debs/complete" ]; then
+    rm -rf "$debs"
+    mkdir -p "$debs"
     apt_dir=$work/apt
     mkdir -p "$apt_dir/lists/partial" "$apt_dir/cache/archives/partial"
     : > "$apt_dir/status"
     set -- -o "Dir::State=$apt_dir" -o "Dir::State::Lists=$apt_dir/lists" \
         -o "Dir::State::status=$apt_dir/status" -o "Dir::Cache=$apt_dir/cache" \
-        -o APT::Architectures=armhf -o APT::Architecture=armhf \
+        -o APT::Architecture=armhf -o APT::Architectures::=armhf -o APT::Architectures::=arm64 \
         -o Debug::NoLocking=1 -o APT::Sandbox::User=root
-    echo "Downloading Debian's armhf kernel, busybox and setpriv"
+    echo "Downloading Debian's packages for the ARM guests: $kernels $packages"
     apt-get "$@" -q update > "$work/apt.log" 2>&1 || { cat "$work/apt.log"; exit 1; }
-    kernel=$(apt-cache "$@" depends linux-image-armmp | awk '/Depends: linux-image-/ { print $2; exit }')
-    [ -n "$kernel" ] || { echo "linux-image-armmp names no kernel"; exit 1; }
-    (cd "$debs" && apt-get "$@" -q download "$kernel" busybox-static util-linux libcap-ng0) >> "$work/apt.log" 2>&1 ||
-        { cat "$work/apt.log"; exit 1; }
+    names=$packages
+    for kernel in $kernels; do
+        image=$(apt-cache "$@" depends "linux-image-$kernel" | awk '/Depends: linux-image-/ { print $2; exit }')
+        [ -n "$image" ] || { echo "linux-image-$kernel names no kernel"; exit 1; }
+        names="$names ${image%%:*}:${kernel#*:}"
+    done
+    # The libraries s6-svc needs, whatever their soname versions are now.
+    [ "$mode" = bench ] && names="$names $(apt-cache "$@" depends s6 | awk '/Depends: lib/ { print $2 }')"
+    # shellcheck disable=SC2086 # a list of names
+    (cd "$debs" && apt-get "$@" -q download $names) >> "$work/apt.log" 2>&1 || { cat "$work/apt.log"; exit 1; }
     touch "$debs/complete"
 fi
 
-unpacked=$work/unpacked
-rm -rf "$unpacked" "$work/root" "$work/package"
+unpacked=$work/unpacked-$mode
+root=$work/root-$mode
+rm -rf "$unpacked" "$root" "$work/package"
 for deb in "$debs"/*.deb; do
     dpkg-deb -x "$deb" "$unpacked"
 done
-vmlinuz=$(ls "$unpacked"/boot/vmlinuz-*)
-overlay_module=$(find "$unpacked/lib/modules" -name overlay.ko)
 
 # The package as the build made it.
 cpack -G DEB --config "$build/CPackConfig.cmake" -B "$work/package" > "$work/cpack.log" 2>&1 ||
     { cat "$work/cpack.log"; exit 1; }
 
-root=$work/root
-mkdir -p "$root/bin" "$root/lib/modules" "$root/usr/bin" "$root/etc" \
+mkdir -p "$root/bin" "$root/lib/arm-linux-gnueabihf" "$root/usr/bin" "$root/etc" \
     "$root/proc" "$root/sys" "$root/dev" "$root/tmp"
 dpkg-deb -x "$work"/package/*.deb "$root"
 cp "$unpacked/bin/busybox" "$root/bin/busybox"
 ln -s busybox "$root/bin/sh"
-cp "$unpacked/usr/bin/setpriv" "$root/usr/bin/setpriv"
-for library in ld-linux-armhf.so.3 libc.so.6 libm.so.6 libstdc++.so.6 libgcc_s.so.1; do
-    cp -L "$sysroot/lib/$library" "$root/lib/"
+# Debian's armhf shared libraries, and the loader where programs look for it.
+find "$unpacked/lib/arm-linux-gnueabihf" "$unpacked/usr/lib/arm-linux-gnueabihf" -maxdepth 1 -name '*.so*' \
+    -exec cp -a {} "$root/lib/arm-linux-gnueabihf/" \;
+ln -s arm-linux-gnueabihf/ld-linux-armhf.so.3 "$root/lib/ld-linux-armhf.so.3"
+# Each kernel's overlay module, for the test of a pipe whose inode number
+# is past 32 bits; /init loads the one of the kernel it runs on.
+for module in $(find "$unpacked/lib/modules" -name overlay.ko); do
+    release=${module#"$unpacked/lib/modules/"}
+    release=${release%%/*}
+    mkdir -p "$root/lib/modules/$release"
+    cp "$module" "$root/lib/modules/$release/"
 done
-cp -L "$unpacked"/lib/arm-linux-gnueabihf/libcap-ng.so.0 "$root/lib/"
-cp "$overlay_module" "$root/lib/modules/overlay.ko"
-# The test executables know their programs by their paths in the build.
-for program in tests/fifo_client_1_tests tests/fifo_client_1_load_tests tests/fifo_client_1_under_test \
-    tests/careless_caller tools/morvelin_stand_in; do
-    mkdir -p "$root$build/${program%/*}"
-    cp "$build/$program" "$root$build/$program"
-done
-echo "$build/tests" > "$root/etc/fifo_client_1-tests"
+mkdir -p "$root$build/tools"
+cp "$build/tools/morvelin_stand_in" "$root$build/tools/"
+echo "$build" > "$root/etc/fifo_client_1-build"
+
+if [ "$mode" = test ]; then
+    cp "$unpacked/usr/bin/setpriv" "$root/usr/bin/setpriv"
+    # The test executables know their programs by their paths in the build.
+    mkdir -p "$root$build/tests"
+    for program in fifo_client_1_tests fifo_client_1_load_tests fifo_client_1_under_test careless_caller; do
+        cp "$build/tests/$program" "$root$build/tests/$program"
+    done
+else
+    mkdir -p "$root/bench" "$root/usr/libexec/valgrind"
+    cp "$unpacked/bin/true" "$unpacked/bin/dash" "$unpacked/usr/bin/svc" "$unpacked/usr/bin/s6-svc" "$root/bench/"
+    cp "$unpacked/usr/bin/valgrind" "$root/usr/bin/"
+    for file in callgrind-arm-linux vgpreload_core-arm-linux.so default.supp; do
+        cp "$unpacked/usr/libexec/valgrind/$file" "$root/usr/libexec/valgrind/"
+    done
+    # valgrind needs the loader's symbols, which libc6-dbg keeps by build ID.
+    for library in ld-linux-armhf.so.3 libc.so.6; do
+        id=$(readelf -n "$unpacked/lib/arm-linux-gnueabihf/$library" | awk '/Build ID/ { print $3 }')
+        debug=usr/lib/debug/.build-id/$(echo "$id" | cut -c1-2)/$(echo "$id" | cut -c3-).debug
+        mkdir -p "$root/${debug%/*}"
+        cp "$unpacked/$debug" "$root/$debug"
+    done
+fi
 cp tools/system-test-init.sh "$root/init"
 chmod 0755 "$root/init"
-(cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) > "$work/initramfs.gz"
+(cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) > "$work/initramfs-$mode.gz"
 
-echo "Booting $(basename "$vmlinuz") under qemu-system-arm"
-console=$work/console.log
-status=0
-timeout 300 qemu-system-arm -M virt -cpu cortex-a15 -m 256 -nographic -nic none -no-reboot \
-    -kernel "$vmlinuz" -initrd "$work/initramfs.gz" \
-    -append "console=ttyAMA0 panic=-1 quiet" < /dev/null > "$console" 2>&1 || status=$?
-tr -d '\r' < "$console" | grep -vE '^\[ *[0-9]+\.[0-9]+\]' | sed -n '/^kernel:/,$p'
-if [ "$status" -ne 0 ]; then
-    echo "qemu-system-arm ended with status $status (124: timed out)"
-    exit 1
+# boot KERNEL QEMU MACHINE CPU MEMORY: boots the kernel of that flavour with
+# the initramfs and shows what the guest printed from its first check on.
+verdicts=0
+boot() {
+    vmlinuz=$(ls "$unpacked"/boot/vmlinuz-*-"$1")
+    console=$work/console-$mode-$1.log
+    echo "Booting $(basename "$vmlinuz") under $2"
+    started=$(date +%s)
+    status=0
+    timeout 300 "$2" -M "$3" -cpu "$4" -m "$5" -nographic -nic none -no-reboot \
+        -kernel "$vmlinuz" -initrd "$work/initramfs-$mode.gz" \
+        -append "console=ttyAMA0 panic=-1 quiet fifo_client_1.mode=$mode" < /dev/null > "$console" 2>&1 || status=$?
+    tr -d '\r' < "$console" | grep -vE '^\[ *[0-9]+\.[0-9]+\]' | sed -n '/^kernel:/,$p'
+    echo "($1 guest: $(($(date +%s) - started)) s)"
+    if [ "$status" -ne 0 ]; then
+        echo "$2 ended with status $status (124: timed out)"
+        verdicts=1
+    # qemu exits 0 even after a kernel panic: only the guest's verdict counts.
+    elif ! tr -d '\r' < "$console" | grep -qx "SYSTEM TEST RESULT: PASSED"; then
+        verdicts=1
+    fi
+}
+
+if [ "$mode" = test ]; then
+    boot armmp qemu-system-arm virt cortex-a15 256
+    boot arm64 qemu-system-aarch64 virt cortex-a72 512
+else
+    boot armmp qemu-system-arm virt cortex-a15 512
 fi
-# qemu exits 0 even after a kernel panic: only the guest's verdict counts.
-tr -d '\r' < "$console" | grep -qx "SYSTEM TEST RESULT: PASSED"
+exit "$verdicts"
