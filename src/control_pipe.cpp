@@ -36,7 +36,7 @@ void note_deadline(int)
 
 void disarm_deadline()
 {
-    const itimerval off{};
+    static constexpr itimerval off{}; // a constant: nothing to zero at run time
     // Cannot fail with a valid timer; if it did, the next tick would only
     // interrupt a call that does not block.
     (void)setitimer(ITIMER_REAL, &off, nullptr);
@@ -48,27 +48,30 @@ bool arm_deadline(int timeout_ms)
     if (timeout_ms <= 0)
         return false;
 
-    // Value-initialised: an empty mask, and no SA_RESTART, on purpose. The
+    // Zeroed in static storage (zeroing one on the stack would import
+    // memset on ARM): an empty mask, and no SA_RESTART, on purpose. The
     // handler goes in first, so that neither a tick still pending from the
     // caller nor a timer the caller left armed can kill the client.
-    struct sigaction on_alarm {};
+    static struct sigaction on_alarm;
     on_alarm.sa_handler = note_deadline;
     if (sigaction(SIGALRM, &on_alarm, nullptr) != 0)
         return false;
 
     // Replaces any timer the caller left armed: from here on only this one
     // raises SIGALRM.
-    itimerval deadline{};
-    deadline.it_value.tv_sec = timeout_ms / 1000;
-    deadline.it_value.tv_usec = static_cast<suseconds_t>(timeout_ms % 1000) * 1000;
-    deadline.it_interval.tv_usec = retry_tick_us;
+    // Every field given, so nothing is zeroed first.
+    const itimerval deadline{
+        .it_interval = {.tv_sec = 0, .tv_usec = retry_tick_us},
+        .it_value = {.tv_sec = timeout_ms / 1000,
+                     .tv_usec = static_cast<suseconds_t>(timeout_ms % 1000) * 1000},
+    };
     if (setitimer(ITIMER_REAL, &deadline, nullptr) != 0)
         return false;
 
     // A blocked mask survives exec; with SIGALRM blocked no tick would ever
     // end a wait. Only SIGALRM is let through: what else the caller blocked
     // stays blocked.
-    sigset_t alarm_only{};
+    static sigset_t alarm_only; // zeroed, as above
     sigaddset(&alarm_only, SIGALRM);
     if (sigprocmask(SIG_UNBLOCK, &alarm_only, nullptr) != 0) {
         disarm_deadline();
@@ -125,7 +128,7 @@ delivery_result open_found_fifo(int found, const struct stat& found_status, cons
         // No /proc (early boot, a bare chroot): the path is looked up again,
         // and only a check after the open shows it still led to that FIFO.
         fd = open(path, O_WRONLY);
-        struct stat opened {};
+        struct stat opened; // filled by fstat, read only when it succeeds
         if (fd >= 0 && (fstat(fd, &opened) != 0 || !same_file(opened, found_status))) {
             (void)close(fd);
             fd = -1;
@@ -156,7 +159,7 @@ delivery_result deliver_to_found(int found, const char* path, pipe_command comma
     // Opening alone has effects on anything but a FIFO: notifications and
     // broken leases on a file, a new terminal from /dev/ptmx, a device that
     // acts on open. So only what is a FIFO gets opened.
-    struct stat found_status {};
+    struct stat found_status; // filled by fstat, read only when it succeeds
     if (fstat(found, &found_status) != 0)
         return delivery_result::open_failed;
     if (!S_ISFIFO(found_status.st_mode))
