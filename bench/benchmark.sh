@@ -3,8 +3,12 @@
 # (/bin/true), beside the shell one-liner a user would write instead, and
 # beside the control clients of two service supervisors, daemontools' svc
 # and s6's s6-svc, each writing one command into a FIFO held open by a
-# reader: instructions counted by callgrind, system calls by strace. Also
-# the size of the stripped armhf executable. Exits 1 when a target is missed.
+# reader: instructions counted by callgrind, system calls by strace. Then
+# the same instruction counts on ARM: the armhf client beside Debian's armhf
+# builds of the others, each under Debian's armhf callgrind inside an ARMv7
+# guest (tools/system-test.sh --bench), where the counts repeat exactly.
+# Also the size of the stripped armhf executable. Exits 1 when a target is
+# missed.
 set -eu
 cd "$(dirname "$0")/.."
 tools/install-deps.sh bench
@@ -56,6 +60,11 @@ strip_copy="$scratch/fifo_client_1-armhf"
 arm-linux-gnueabihf-strip -o "$strip_copy" build/bench-armhf/src/fifo_client_1
 size_armhf=$(wc -c < "$strip_copy")
 
+# The ARM guest prints "bench: NAME INSTRUCTIONS" for each program.
+tools/system-test.sh --bench build/bench-armhf > "$scratch/arm.log" 2>&1 || { cat "$scratch/arm.log"; exit 1; }
+arm() { sed -n "s/^bench: $1 \([0-9]*\)\r*$/\1/p" "$scratch/arm.log"; }
+a_true=$(arm true) a_dash=$(arm dash) a_svc=$(arm svc) a_s6=$(arm s6-svc) a_client=$(arm fifo_client_1)
+
 row() { printf '%-34s %14s %14s\n' "$@"; }
 row "one control delivery" "instructions" "system calls"
 row "/bin/true" "$i_true" "$s_true"
@@ -63,6 +72,13 @@ row "dash -c 'printf 1 > FIFO'" "$i_dash" "$s_dash"
 row "svc -u DIR (daemontools)" "$i_svc" "$s_svc"
 row "s6-svc -u DIR (s6)" "$i_s6" "$s_s6"
 row "fifo_client_1 resume_music" "$i_client" "$s_client"
+echo
+row "the same on ARMv7 (armhf)" "instructions" ""
+row "/bin/true" "$a_true" ""
+row "dash -c 'printf 1 > FIFO'" "$a_dash" ""
+row "svc -u DIR (daemontools)" "$a_svc" ""
+row "s6-svc -u DIR (s6)" "$a_s6" ""
+row "fifo_client_1 resume_music" "$a_client" ""
 echo
 
 missed=0
@@ -77,6 +93,10 @@ target "instructions vs the dash one-liner" "$(ratio "$i_client" "$i_dash")" 0.6
 target "instructions vs svc" "$(ratio "$i_client" "$i_svc")" 1.03
 target "instructions vs s6-svc" "$(ratio "$i_client" "$i_s6")" 0.25
 target "system calls beyond /bin/true" "$((s_client - s_true))" 11
+printf '%-44s %8s\n' "ARM instructions vs /bin/true" "$(ratio "$a_client" "$a_true")"
+target "ARM instructions vs the dash one-liner" "$(ratio "$a_client" "$a_dash")" 0.62
+target "ARM instructions vs svc" "$(ratio "$a_client" "$a_svc")" 1.03
+target "ARM instructions vs s6-svc" "$(ratio "$a_client" "$a_s6")" 0.25
 target "stripped armhf executable, bytes" "$size_armhf" 12288
 echo
 echo "System calls of the client beyond the dynamic loader's start-up:"

@@ -131,12 +131,12 @@ overlay_numbers_past_32_bits() {
 # count NAME PROGRAM...: instructions callgrind counts for one run, in the
 # same small environment for every program.
 count() {
-    name=$1
+    measured=$1
     shift
-    instructions=$(env -i PATH=/usr/bin:/bin valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" 2>&1 |
-        sed -n 's/.*Collected : *\([0-9]*\).*/\1/p')
-    echo "bench: $name ${instructions:-none}"
-    [ -n "$instructions" ]
+    env -i PATH=/usr/bin:/bin valgrind --tool=callgrind --callgrind-out-file=/dev/null "$@" > "$scratch/valgrind" 2>&1
+    instructions=$(sed -n 's/.*Collected : *\([0-9]*\).*/\1/p' "$scratch/valgrind")
+    echo "bench: $measured ${instructions:-none}"
+    [ -n "$instructions" ] || { tail -n 20 "$scratch/valgrind"; return 1; }
 }
 
 # One delivery of the shipped client, into a FIFO its service holds open,

@@ -119,7 +119,8 @@ if [ "$mode" = test ]; then
 else
     mkdir -p "$root/bench" "$root/usr/libexec/valgrind"
     cp "$unpacked/bin/true" "$unpacked/bin/dash" "$unpacked/usr/bin/svc" "$unpacked/usr/bin/s6-svc" "$root/bench/"
-    cp "$unpacked/usr/bin/valgrind" "$root/usr/bin/"
+    # Debian's valgrind is a wrapper script around valgrind.bin.
+    cp "$unpacked/usr/bin/valgrind" "$unpacked/usr/bin/valgrind.bin" "$root/usr/bin/"
     for file in callgrind-arm-linux vgpreload_core-arm-linux.so default.supp; do
         cp "$unpacked/usr/libexec/valgrind/$file" "$root/usr/libexec/valgrind/"
     done
