@@ -117,13 +117,13 @@ private:
     char text_[sizeof prefix + 10] = "/proc/self/fd/";
 };
 
-// Opens for writing the FIFO that `found` (an O_PATH descriptor) holds, or
-// says why not.
-delivery_result open_found_fifo(int found, const struct stat& found_status, const char* path, int& fd)
+// Opens for writing the FIFO that `found` (an O_PATH descriptor) holds; on
+// failure gives -1, and `failure` says why.
+int open_found_fifo(int found, const struct stat& found_status, const char* path, delivery_result& failure)
 {
     // A plain blocking open: a non-blocking one would fail at once while the
     // service is between two opens of its read end.
-    fd = open(descriptor_path(found).c_str(), O_WRONLY);
+    int fd = open(descriptor_path(found).c_str(), O_WRONLY);
     if (fd < 0 && errno == ENOENT) {
         // No /proc (early boot, a bare chroot): the path is looked up again,
         // and only a check after the open shows it still led to that FIFO.
@@ -131,13 +131,13 @@ delivery_result open_found_fifo(int found, const struct stat& found_status, cons
         struct stat opened; // filled by fstat, read only when it succeeds
         if (fd >= 0 && (fstat(fd, &opened) != 0 || !same_file(opened, found_status))) {
             (void)close(fd);
-            fd = -1;
-            return delivery_result::not_a_fifo;
+            failure = delivery_result::not_a_fifo;
+            return -1;
         }
     }
     if (fd < 0)
-        return errno == EINTR ? delivery_result::timed_out : delivery_result::open_failed;
-    return delivery_result::delivered;
+        failure = errno == EINTR ? delivery_result::timed_out : delivery_result::open_failed;
+    return fd;
 }
 
 delivery_result write_command(int fd, pipe_command command)
@@ -165,10 +165,10 @@ delivery_result deliver_to_found(int found, const char* path, pipe_command comma
     if (!S_ISFIFO(found_status.st_mode))
         return delivery_result::not_a_fifo;
 
-    int fd = -1;
-    const delivery_result opened = open_found_fifo(found, found_status, path, fd);
-    if (opened != delivery_result::delivered)
-        return opened;
+    delivery_result failure = delivery_result::open_failed;
+    const int fd = open_found_fifo(found, found_status, path, failure);
+    if (fd < 0)
+        return failure;
     const delivery_result result = write_command(fd, command);
     // Nothing is left to do for a close that fails: the descriptor is gone
     // either way on Linux.
