@@ -6,7 +6,7 @@
 # reader: instructions counted by callgrind, system calls by strace. Then
 # the same instruction counts on ARM: the armhf client beside Debian's armhf
 # builds of the others, each under Debian's armhf callgrind inside an ARMv7
-# guest (tools/system-test.sh --bench), where the counts repeat exactly.
+# guest (tools/system-test.sh --bench), where they do not depend on load.
 # Also the size of the stripped armhf executable. Exits 1 when a target is
 # missed.
 set -eu

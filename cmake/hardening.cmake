@@ -16,7 +16,6 @@ add_library(fifo_client_1_hardening INTERFACE)
 
 # The flags of the configuration being built; with several configurations
 # in one build, those of an optimised one.
-get_property(fifo_client_1_multi_config GLOBAL PROPERTY GENERATOR_IS_MULTI_CONFIG)
 if(fifo_client_1_multi_config)
     set(fifo_client_1_config_flags "-O2")
 else()

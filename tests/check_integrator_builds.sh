@@ -69,6 +69,11 @@ is_checkout() {
 }
 
 # --- One function a way: configure, build verbosely, install into $1/dest.
+# build_and_install DIR: the build and install of a configured DIR/build.
+build_and_install() {
+    cmake --build "$1/build" -v && DESTDIR="$1/dest" cmake --install "$1/build"
+}
+
 build_plain() {
     src=$source_dir
     if is_checkout; then
@@ -76,7 +81,7 @@ build_plain() {
         src=$1/checkout
     fi
     cmake -S "$src" -B "$1/build" -DGOOGLETEST_SOURCE_DIR=/nowhere &&
-        cmake --build "$1/build" -v && DESTDIR="$1/dest" cmake --install "$1/build"
+        build_and_install "$1"
 }
 
 build_armhf_preset() {
@@ -90,7 +95,7 @@ build_armhf_preset() {
         return 1
     }
     cmake -S "$source_dir" --preset armhf -B "$1/build" -DCMAKE_CROSSCOMPILING_EMULATOR= -DBUILD_TESTING=OFF &&
-        cmake --build "$1/build" -v && DESTDIR="$1/dest" cmake --install "$1/build"
+        build_and_install "$1"
 }
 
 build_sdk_compiler() {
@@ -98,7 +103,7 @@ build_sdk_compiler() {
         CXXFLAGS="-O2 -pipe -g" LDFLAGS="-Wl,-O1 -Wl,--as-needed -Wl,-z,relro,-z,now" \
         cmake -S "$source_dir" -B "$1/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$work/sdk.cmake" \
         -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_COMPILE_WARNING_AS_ERROR=ON &&
-        cmake --build "$1/build" -v && DESTDIR="$1/dest" cmake --install "$1/build"
+        build_and_install "$1"
 }
 
 build_sysroot_only() {
@@ -120,13 +125,13 @@ build_buildroot() {
 build_clang_host() {
     CXX=clang++ cmake -S "$source_dir" -B "$1/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
         -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_COMPILE_WARNING_AS_ERROR=ON &&
-        cmake --build "$1/build" -v && DESTDIR="$1/dest" cmake --install "$1/build"
+        build_and_install "$1"
 }
 
 build_clang_armhf() {
     cmake -S "$source_dir" -B "$1/build" -G Ninja -DCMAKE_TOOLCHAIN_FILE="$work/clang-armhf.cmake" \
         -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_COMPILE_WARNING_AS_ERROR=ON &&
-        cmake --build "$1/build" -v && DESTDIR="$1/dest" cmake --install "$1/build"
+        build_and_install "$1"
 }
 
 # Unpacked inside another repository, as Yocto and Buildroot unpack; built
@@ -139,7 +144,7 @@ build_release_tarball() {
             commit -q --allow-empty -m "someone else's tree" &&
         git -C "$source_dir" archive --prefix=fifo_client_1/ HEAD | tar -xf - -C "$outer" &&
         cmake -S "$outer/fifo_client_1" -B "$1/build" -DGOOGLETEST_SOURCE_DIR=/nowhere &&
-        cmake --build "$1/build" -v && DESTDIR="$1/dest" cmake --install "$1/build"
+        build_and_install "$1"
 }
 
 # --- What every install must show.

@@ -2,8 +2,8 @@
 # Builds and tests the client three ways: as shipped, under AddressSanitizer
 # and UndefinedBehaviorSanitizer, and for armhf under qemu-arm; builds it
 # each way an integrator does; builds the Debian source package natively and
-# cross as a buildd would; then boots a real ARMv7 kernel and runs the armhf
-# build's package and test suite there.
+# cross as a buildd would; then boots real 32-bit and 64-bit ARM kernels and
+# runs the armhf build's package and test suite on each.
 # Stops at the first failing build or test.
 set -eu
 cd "$(dirname "$0")/.."
