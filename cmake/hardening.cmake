@@ -23,15 +23,20 @@ else()
     set(fifo_client_1_config_flags "${CMAKE_CXX_FLAGS_${fifo_client_1_build_type}}")
 endif()
 
-# compiler_does(CONDITION RESULT): whether the preprocessor CONDITION holds
-# when the toolchain compiles this configuration; some compilers fortify
-# only when optimising.
-function(fifo_client_1_compiler_does condition result)
+# compiles(SOURCE RESULT): whether the toolchain compiles SOURCE in this
+# configuration; some compilers fortify only when optimising.
+function(fifo_client_1_compiles source result)
     set(CMAKE_REQUIRED_FLAGS "${fifo_client_1_config_flags}")
     set(CMAKE_REQUIRED_QUIET ON)
     set(checked ${result}_${fifo_client_1_build_type})
-    check_cxx_source_compiles("#if !(${condition})\n#error no\n#endif\nint main() { return 0; }\n" ${checked})
+    check_cxx_source_compiles("${source}" ${checked})
     set(${result} ${${checked}} PARENT_SCOPE)
+endfunction()
+
+# compiler_does(CONDITION RESULT): whether the preprocessor CONDITION holds.
+function(fifo_client_1_compiler_does condition result)
+    fifo_client_1_compiles("#if !(${condition})\n#error no\n#endif\nint main() { return 0; }\n" ${result})
+    set(${result} ${${result}} PARENT_SCOPE)
 endfunction()
 
 # add_compile_flag(FLAG...): adds the flags when the compiler takes them
@@ -90,7 +95,13 @@ function(fifo_client_1_harden)
     if(NOT fifo_client_1_has_cf_protection)
         fifo_client_1_add_compile_flag(-fcf-protection)
     endif()
-    fifo_client_1_add_compile_flag(-Wformat -Werror=format-security)
+    # A format that is no literal, with nothing to fill it in, compiles only
+    # while the toolchain does not already make that an error.
+    fifo_client_1_compiles("#include <cstdio>\nvoid say(const char* text) { std::printf(text); }\nint main() { say(\"\"); return 0; }\n"
+        fifo_client_1_accepts_unchecked_formats)
+    if(fifo_client_1_accepts_unchecked_formats)
+        fifo_client_1_add_compile_flag(-Wformat -Werror=format-security)
+    endif()
 
     # It needs optimisation, and warns without it; a second definition
     # would warn too, and might lower the level the toolchain chose.

@@ -117,27 +117,37 @@ private:
     char text_[sizeof prefix + 10] = "/proc/self/fd/";
 };
 
-// Opens for writing the FIFO that `found` (an O_PATH descriptor) holds; on
-// failure gives -1, and `failure` says why.
-int open_found_fifo(int found, const struct stat& found_status, const char* path, delivery_result& failure)
+// Opens `name` for writing and keeps the descriptor only if it is the FIFO
+// that was found; on failure gives -1, and `failure` says why.
+int open_if_found(const char* name, const struct stat& found_status, delivery_result& failure)
 {
     // A plain blocking open: a non-blocking one would fail at once while the
     // service is between two opens of its read end.
-    int fd = open(descriptor_path(found).c_str(), O_WRONLY);
-    if (fd < 0 && errno == ENOENT) {
-        // No /proc (early boot, a bare chroot): the path is looked up again,
-        // and only a check after the open shows it still led to that FIFO.
-        fd = open(path, O_WRONLY);
-        struct stat opened; // filled by fstat, read only when it succeeds
-        if (fd >= 0 && (fstat(fd, &opened) != 0 || !same_file(opened, found_status))) {
-            (void)close(fd);
-            failure = delivery_result::not_a_fifo;
-            return -1;
-        }
-    }
-    if (fd < 0)
+    const int fd = open(name, O_WRONLY);
+    if (fd < 0) {
         failure = errno == EINTR ? delivery_result::timed_out : delivery_result::open_failed;
+        return -1;
+    }
+    struct stat opened; // filled by fstat, read only when it succeeds
+    if (fstat(fd, &opened) != 0 || !same_file(opened, found_status)) {
+        (void)close(fd);
+        failure = delivery_result::not_a_fifo;
+        return -1;
+    }
     return fd;
+}
+
+// Opens for writing the FIFO that `found` (an O_PATH descriptor) holds.
+int open_found_fifo(int found, const struct stat& found_status, const char* path, delivery_result& failure)
+{
+    const int fd = open_if_found(descriptor_path(found).c_str(), found_status, failure);
+    if (fd >= 0 || failure == delivery_result::timed_out)
+        return fd;
+    // No usable /proc: none mounted (early boot, a bare chroot), one the
+    // caller may not enter, or one that is not the kernel's. The path is
+    // looked up again, and the check after the open keeps the write away
+    // from anything but the FIFO found.
+    return open_if_found(path, found_status, failure);
 }
 
 delivery_result write_command(int fd, pipe_command command)

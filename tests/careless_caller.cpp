@@ -8,7 +8,13 @@
 #include <ctime>
 #include <fcntl.h>
 #include <initializer_list>
+#include <linux/capability.h>
+#include <sched.h>
+#include <string>
+#include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -48,6 +54,37 @@ bool fill_standard_output()
            close(ends[1]) == 0;
 }
 
+// A /proc of the caller's own over the kernel's, in a mount namespace of
+// this process alone, as a sandbox or a chroot gives one; `mode` is its top
+// folder's.
+bool replace_proc(const char* mode)
+{
+    return unshare(CLONE_NEWNS) == 0 && mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) == 0 &&
+           mount("tmpfs", "/proc", "tmpfs", 0, (std::string("mode=") + mode).c_str()) == 0;
+}
+
+// Without these, root enters folders whatever their mode. Dropped from the
+// bounding set, so that the program exec'd does not get them back.
+bool drop_file_access_override()
+{
+    return prctl(PR_CAPBSET_DROP, CAP_DAC_OVERRIDE, 0, 0, 0) == 0 &&
+           prctl(PR_CAPBSET_DROP, CAP_DAC_READ_SEARCH, 0, 0, 0) == 0;
+}
+
+// Regular files where /proc/self/fd/N should lead to the program's own
+// descriptors; an emulator may hold a few below the program's.
+bool forge_descriptor_links()
+{
+    if (mkdir("/proc/self", 0755) != 0 || mkdir("/proc/self/fd", 0755) != 0)
+        return false;
+    for (int fd = 3; fd < 32; ++fd) {
+        const int forged = open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_CREAT | O_WRONLY, 0644);
+        if (forged < 0 || write(forged, "ORIGINAL", 8) != 8 || close(forged) != 0)
+            return false;
+    }
+    return true;
+}
+
 bool set_up(const char* state)
 {
     if (std::strcmp(state, "blocked") == 0) {
@@ -76,6 +113,10 @@ bool set_up(const char* state)
         const rlimit none{0, 0};
         return setrlimit(RLIMIT_FSIZE, &none) == 0;
     }
+    if (std::strcmp(state, "proc_denied") == 0)
+        return replace_proc("000") && drop_file_access_override();
+    if (std::strcmp(state, "proc_forged") == 0)
+        return replace_proc("755") && forge_descriptor_links();
     return false;
 }
 
@@ -85,7 +126,7 @@ int main(int argc, char* argv[])
 {
     if (argc < 3) {
         std::fputs("usage: careless_caller blocked|ignored|pending|timer|timer_full_stdout|closed_stdio|"
-                   "no_file_size "
+                   "no_file_size|proc_denied|proc_forged "
                    "PROGRAM [ARGUMENT...]\n",
                    stderr);
         return 2;

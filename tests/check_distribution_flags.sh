@@ -27,7 +27,8 @@ count() { printf '%s\n' "$2" | grep -oE -- "$1" | wc -l; }
 [ "$(count '_FORTIFY_SOURCE' "$compile")" -eq 1 ] || fail "_FORTIFY_SOURCE is set more than once: $compile"
 # An aspect the distribution sets is left to it; one it leaves open (stack
 # clash and control-flow protection, before Debian 13) the project may add.
-for aspect in '-f(no-)?stack-protector[a-z-]*' '-f(no-)?stack-clash-protection' '-f(no-)?cf-protection[=a-z]*'; do
+for aspect in '-f(no-)?stack-protector[a-z-]*' '-f(no-)?stack-clash-protection' '-f(no-)?cf-protection[=a-z]*' \
+    '-W(no-)?format( |$)' '-Werror=format-security'; do
     given=$(count "$aspect" "$CXXFLAGS")
     [ "$given" -eq 0 ] || [ "$(count "$aspect" "$compile")" -eq "$given" ] ||
         fail "the project adds to the distribution's $aspect: $compile"
