@@ -1,14 +1,16 @@
 #!/bin/sh
 # The Debian source package, and the binary packages built from it as a
 # buildd builds them: natively with `dpkg-buildpackage -b`, which runs the
-# whole test suite in dh_auto_test, and cross for armhf with
-# `dpkg-buildpackage -aarmhf -Pcross,nocheck` in a throwaway Debian 12
-# cross-build environment made with mmdebstrap (armhf added, build
-# dependencies installed with `apt-get build-dep -aarmhf -Pcross,nocheck`).
-# Nothing on this machine changes: no foreign architecture is added to it.
-# lintian --pedantic must have nothing to say about any of them, and they
-# must hold the same files with the same fields as the CPack packages of the
-# same sources. The environment is kept in a cache between runs
+# program's tests in dh_auto_test, and cross for armhf with
+# `dpkg-buildpackage -aarmhf -Pcross` in a throwaway Debian 12 cross-build
+# environment made with mmdebstrap (armhf added, build dependencies
+# installed with `apt-get build-dep -aarmhf -Pcross`). The package's
+# autopkgtest then runs, with autopkgtest's null runner, on the native
+# package installed in a copy of that environment. Nothing on this machine
+# changes: no foreign architecture is added to it. lintian --pedantic must
+# have nothing to say about any of the packages, and they must hold the
+# same files with the same fields as the CPack packages of the same
+# sources. The environment is kept in a cache between runs
 # ($FIFO_CLIENT_CACHE, by default ~/.cache/fifo_client_1); delete it to
 # start afresh. Needs root (chroot and an overlay mount).
 # Usage: tools/debian-package.sh [OUTPUT_DIR]
@@ -38,7 +40,7 @@ tar --exclude=./build --exclude=./.git -cf - . | tar -xf - -C "$work/fifo-client
 cp "$work"/fifo-client-1_"$version".dsc "$work"/fifo-client-1_"$version".tar.* "$out"
 dsc=$out/fifo-client-1_$version.dsc
 
-step "native build from the source package, with the test suite"
+step "native build from the source package, with the program's tests"
 (cd "$work" && quietly dpkg-source -x "$dsc" native &&
     cd native && quietly dpkg-buildpackage -us -uc -b)
 cp "$work"/fifo-client-1_"${version}"_*.deb "$out"
@@ -47,8 +49,9 @@ step "cross build for armhf"
 cache=${FIFO_CLIENT_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/fifo_client_1}
 # What a cross builder installs besides the package's build dependencies:
 # the cross toolchain, and the C library of the host architecture, against
-# which dpkg-shlibdeps resolves the executable's needs.
-include=crossbuild-essential-armhf,libc6-dev:armhf
+# which dpkg-shlibdeps resolves the executable's needs; and the runner of
+# the package's autopkgtest.
+include=crossbuild-essential-armhf,libc6-dev:armhf,autopkgtest
 # A new environment whenever what it is made of changes.
 key=$(echo "$include" | cat - debian/control | sha256sum | cut -c1-16)
 env_dir=$cache/cross-armhf-bookworm-$key
@@ -66,20 +69,36 @@ if [ ! -e "$env_dir/.complete" ]; then
         --include="$include" \
         --customize-hook='mkdir -p "$1/srv/deps"' \
         --customize-hook="copy-in $top/debian /srv/deps" \
-        --customize-hook='chroot "$1" sh -c "cd /srv/deps && apt-get build-dep -y -aarmhf -Pcross,nocheck ./"' \
+        --customize-hook='chroot "$1" sh -c "cd /srv/deps && apt-get build-dep -y -aarmhf -Pcross ./"' \
         --customize-hook='rm -rf "$1/srv/deps"' \
         bookworm "$env_dir" $sources
     touch "$env_dir/.complete"
     echo "made the cross-build environment in $(($(date +%s) - started)) s: $(du -sh "$env_dir" | cut -f1)"
 fi
-mkdir "$work/upper" "$work/overlay-work" "$work/root"
-mount -t overlay overlay -o "lowerdir=$env_dir,upperdir=$work/upper,workdir=$work/overlay-work" "$work/root"
-mount -t proc proc "$work/root/proc"
-mkdir "$work/root/build"
-cp "$dsc" "$out"/fifo-client-1_"$version".tar.* "$work/root/build"
+# enter_environment NAME: a copy of the environment at $work/root, through an
+# overlay, so that it stays as made.
+enter_environment() {
+    mkdir "$work/$1" "$work/$1-work"
+    mount -t overlay overlay -o "lowerdir=$env_dir,upperdir=$work/$1,workdir=$work/$1-work" "$work/root"
+    mount -t proc proc "$work/root/proc"
+    mkdir "$work/root/build"
+    cp "$dsc" "$out"/fifo-client-1_"$version".tar.* "$work/root/build"
+}
+mkdir "$work/root"
+enter_environment cross
+# Without nocheck, as a cross builder may well build: the tests must turn
+# themselves off.
 quietly chroot "$work/root" sh -c "cd /build && dpkg-source -x fifo-client-1_$version.dsc src &&
-    cd src && dpkg-buildpackage -aarmhf -Pcross,nocheck -us -uc -b"
+    cd src && dpkg-buildpackage -aarmhf -Pcross -us -uc -b"
 cp "$work"/root/build/fifo-client-1_"$version"_armhf.deb "$out"
+umount -R "$work/root"
+
+step "autopkgtest of the native package"
+enter_environment autopkgtest
+cp "$out"/fifo-client-1_"$version"_"$(dpkg --print-architecture)".deb "$work/root/build"
+quietly chroot "$work/root" sh -c "cd /build && dpkg-source -x fifo-client-1_$version.dsc src &&
+    autopkgtest --output-dir=/build/autopkgtest ./*.deb ./src/ -- null"
+grep -q '^deliver *PASS' "$work/root/build/autopkgtest/summary" || fail "autopkgtest: $(cat "$work/root/build/autopkgtest/summary")"
 umount -R "$work/root"
 
 step "lintian"

@@ -5,18 +5,18 @@ SECTION = "multimedia"
 LICENSE = "MIT"
 LIC_FILES_CHKSUM = "file://LICENSE;md5=76415b5dd7e8f0e2e11e535458d491ff"
 
-# Point these at the repository and the commit you ship.
+# Point these at the repository and the commit you ship. A fixed revision
+# keeps parsing offline and every build the same.
 FIFO_CLIENT_1_GIT_URI ?= "git://git.example.org/fifo_client_1.git;protocol=https;branch=main"
 SRC_URI = "${FIFO_CLIENT_1_GIT_URI}"
-SRCREV ?= "${AUTOREV}"
-PV = "1.0.0+git${SRCPV}"
+SRCREV = "22822a434b925c52bed607af618eb928b3d66bb5"
+PV = "1.0.0+git"
 S = "${WORKDIR}/git"
 
 # The cmake class builds with the SDK's flags and hardening; the project
-# adds only what those leave open, and builds no tests unless asked.
-inherit cmake
+# adds only what those leave open, and builds no tests unless asked. The
+# completion goes into ${PN}-bash-completion.
+inherit cmake bash-completion
 
 # Build-time settings, for a vendor to change:
 # EXTRA_OECMAKE += "-DCONTROL_PIPE_PATH=/app/morvelin-service/sock/morvelin.fifo -DCONTROL_PIPE_TIMEOUT_MS=2000"
-
-FILES:${PN} += "${datadir}/bash-completion/completions/fifo_client_1"
