@@ -1,6 +1,6 @@
 # What is installed besides the executable, and the Debian package of it:
-# the executable, its manual page, its bash completion, the copyright file
-# and the changelog. The stand-in service and the tests stay out of it.
+# the executable, its manual page, its bash completion, the copyright file,
+# the changelog and the hotkey daemons' example wiring. The stand-in service and the tests stay out of it.
 
 # The package's description, section, priority and maintainer are those of
 # the Debian source package's control file, and so are its copyright file
@@ -101,6 +101,11 @@ install(FILES docs/fifo_client_1.bash-completion
     DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
     RENAME fifo_client_1)
 install(FILES debian/copyright ${doc_build_dir}/changelog.gz DESTINATION ${package_doc_dir})
+# The hotkey daemons' wiring, as examples: a key does nothing until the
+# device's maker puts the file in place.
+install(FILES integration/triggerhappy/fifo_client_1.conf DESTINATION ${package_doc_dir}/examples/triggerhappy)
+install(FILES integration/acpid/fifo_client_1-resume integration/acpid/fifo_client_1-stop
+    DESTINATION ${package_doc_dir}/examples/acpid)
 
 set(CPACK_PACKAGE_NAME "fifo-client-1")
 set(CPACK_PACKAGE_VENDOR "The fifo_client_1 developers")

@@ -5,11 +5,13 @@
 # that fortifies at level 3, with warnings as errors; a toolchain file that
 # finds programs only in its sysroot, as Yocto's cmake class writes one;
 # Buildroot's command line; Clang for the host and for armhf, with warnings
-# as errors; a `git archive` tarball unpacked inside another git repository.
+# as errors; a `git archive` tarball unpacked inside another git repository;
 # Each install must hold what a target needs and nothing for the build host,
 # built for the right machine, hardened, with no flag given twice. Also: the
 # licence checksums of the Yocto recipe and the Buildroot package match
-# LICENSE. Needs no network. Usage: check_integrator_builds.sh SOURCE_DIR
+# LICENSE, the recipe's SRCREV is a commit of this history, and Buildroot is
+# asked for the host CMake that the project requires. Needs no network.
+# Usage: check_integrator_builds.sh SOURCE_DIR
 set -u
 source_dir=$(cd "$1" && pwd)
 here=$(cd "$(dirname "$0")" && pwd)
@@ -17,14 +19,29 @@ here=$(cd "$(dirname "$0")" && pwd)
 unset SOURCE_DATE_EPOCH CXX CXXFLAGS CPPFLAGS LDFLAGS
 sysroot=/usr/arm-linux-gnueabihf
 
-# --- The recipes' licence checksums.
-recipe=$(ls "$source_dir"/integration/yocto/fifo-client-1_*.bb)
+# Whether the sources are a git checkout of their own, for the recipe's
+# revision and the rows that build a checkout and a release tarball of it.
+is_checkout() {
+    top=$(git -C "$source_dir" rev-parse --show-toplevel 2> /dev/null) && [ "$top" = "$source_dir" ]
+}
+
+# --- The recipes' licence checksums, revision and host CMake.
+recipe=$(ls "$source_dir"/integration/yocto/meta-*/recipes-*/fifo-client-1/fifo-client-1_*.bb)
 md5=$(sed -n 's/^LIC_FILES_CHKSUM = "file:\/\/LICENSE;md5=\([0-9a-f]*\)"$/\1/p' "$recipe")
 [ "$md5" = "$(md5sum < "$source_dir/LICENSE" | cut -d' ' -f1)" ] ||
     fail "the Yocto recipe's LIC_FILES_CHKSUM ('$md5') is not LICENSE's md5"
 sha=$(awk '$1 == "sha256" && $3 == "LICENSE" { print $2 }' "$source_dir/integration/buildroot/fifo-client-1/fifo-client-1.hash")
 [ "$sha" = "$(sha256sum < "$source_dir/LICENSE" | cut -d' ' -f1)" ] ||
     fail "the Buildroot hash file's LICENSE line ('$sha') is not LICENSE's sha256"
+cmake_needs=$(sed -n 's/^cmake_minimum_required(VERSION \([0-9]*\)\.\([0-9]*\).*/\1_\2/p' "$source_dir/CMakeLists.txt")
+grep -q "^[[:space:]]*select BR2_HOST_CMAKE_AT_LEAST_$cmake_needs\([[:space:]#]\|$\)" \
+    "$source_dir/integration/buildroot/fifo-client-1/Config.in" ||
+    fail "the Buildroot package does not select BR2_HOST_CMAKE_AT_LEAST_$cmake_needs, as cmake_minimum_required needs"
+if is_checkout; then
+    srcrev=$(sed -n 's/^SRCREV = "\([0-9a-f]\{40\}\)"$/\1/p' "$recipe")
+    [ -n "$srcrev" ] && git -C "$source_dir" merge-base --is-ancestor "$srcrev" HEAD 2> /dev/null ||
+        fail "the Yocto recipe's SRCREV ('$srcrev') is not a commit of this history"
+fi
 
 # --- Toolchain files of the integrators' own.
 cat > "$work/sdk.cmake" <<'END'
@@ -61,12 +78,6 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 END
-
-# Whether the sources are a git checkout of their own, for the rows that
-# build a checkout and a release tarball of the same commit.
-is_checkout() {
-    top=$(git -C "$source_dir" rev-parse --show-toplevel 2> /dev/null) && [ "$top" = "$source_dir" ]
-}
 
 # --- One function a way: configure, build verbosely, install into $1/dest.
 # build_and_install DIR: the build and install of a configured DIR/build.
@@ -152,6 +163,9 @@ expected_files="bin/fifo_client_1
 share/bash-completion/completions/fifo_client_1
 share/doc/fifo-client-1/changelog.gz
 share/doc/fifo-client-1/copyright
+share/doc/fifo-client-1/examples/acpid/fifo_client_1-resume
+share/doc/fifo-client-1/examples/acpid/fifo_client_1-stop
+share/doc/fifo-client-1/examples/triggerhappy/fifo_client_1.conf
 share/man/man1/fifo_client_1.1.gz"
 
 # check_install ROW MACHINE COMPILER: the files, the machine, the hardening,
@@ -189,13 +203,15 @@ clang_armhf armhf Clang
 release_tarball host GNU"
 
 echo "$rows" | while read -r row machine compiler; do
+    echo "$row" >> "$work/rows"
     if [ "$row" = release_tarball ] && ! is_checkout; then
         echo "skipped: $row (the sources are not a git checkout of their own)"
         continue
     fi
     mkdir -p "$work/$row"
     started=$(date +%s)
-    if ! "build_$row" "$work/$row" > "$work/$row/log" 2>&1; then
+    # Not the table's input: a command that reads it would swallow the rows.
+    if ! "build_$row" "$work/$row" < /dev/null > "$work/$row/log" 2>&1; then
         tail -n 30 "$work/$row/log"
         echo "FAIL: $row did not build and install"
         echo 1 > "$work/failed"
@@ -211,5 +227,8 @@ $(diff -r "$work/plain/dest" "$work/release_tarball/dest" 2>&1 | head -n 5)"
     [ "$failed" -eq 0 ] && echo "ok: $row ($(($(date +%s) - started)) s)" || echo 1 > "$work/failed"
 done
 [ -e "$work/failed" ] && failed=1
+# The loop runs in a subshell of its own: what it did is read off its files.
+ran=$(cat "$work/rows" 2> /dev/null | wc -l)
+[ "$ran" -eq "$(echo "$rows" | wc -l)" ] || fail "only $ran of the $(echo "$rows" | wc -l) rows ran"
 [ "$failed" -eq 0 ] && echo "ok: every integrator build"
 exit "$failed"

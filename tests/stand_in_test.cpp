@@ -22,7 +22,10 @@ TEST(stand_in, makes_the_pipe_and_prints_a_line_per_byte)
 {
     scratch_dir dir;
     const std::string pipe = dir / "morvelin.fifo";
+    // The usual umask, which must not take the others' write permission away.
+    const mode_t caller_umask = umask(022);
     child_process service(stand_in_command({pipe, "5"}), dir.path());
+    umask(caller_umask);
     ASSERT_TRUE(wait_for_fifo(pipe));
     send(pipe, std::string("10x\0", 4));
     send(pipe, "1");
@@ -30,7 +33,10 @@ TEST(stand_in, makes_the_pipe_and_prints_a_line_per_byte)
     EXPECT_TRUE(result.exited);
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.out, "resume\nstop\n0x78\n0x00\nresume\n");
-    EXPECT_TRUE(is_fifo(pipe));
+    struct stat status {};
+    ASSERT_EQ(stat(pipe.c_str(), &status), 0);
+    EXPECT_TRUE(S_ISFIFO(status.st_mode));
+    EXPECT_EQ(status.st_mode & 07777, 0622U) << "not writable by other users";
 }
 
 TEST(stand_in, receives_what_the_client_sends)

@@ -1,6 +1,7 @@
 // morvelin_stand_in: a stand-in for the music service during development.
-// Makes the control pipe at the given path when it is absent, holds its read
-// end, and prints one line for each byte that arrives.
+// Makes the control pipe at the given path when it is absent, writable by
+// every user, holds its read end, and prints one line for each byte that
+// arrives.
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -54,7 +55,11 @@ int main(int argc, char* argv[])
     const char* path = argv[1];
     const unsigned long count = argc == 3 ? parse_count(argv[2]) : 0; // 0: no limit
 
-    if (mkfifo(path, 0622) != 0 && errno != EEXIST)
+    // Any user may write commands, as a hotkey daemon's unprivileged user
+    // must; only the service reads them.
+    constexpr mode_t pipe_mode = 0622;
+    const bool made = mkfifo(path, pipe_mode) == 0;
+    if (!made && errno != EEXIST)
         fail("cannot make", path);
 
     // Read and write: the stand-in then counts as a writer itself, so a read
@@ -70,6 +75,9 @@ int main(int argc, char* argv[])
         std::fprintf(stderr, "morvelin_stand_in: %s is not a FIFO\n", path);
         return 1;
     }
+    // mkfifo took the umask off the mode; a pipe found in place keeps its own.
+    if (made && fchmod(fd, pipe_mode) != 0)
+        fail("cannot set the mode of", path);
 
     unsigned long received = 0;
     while (count == 0 || received < count) {

@@ -18,8 +18,10 @@ scratch=/system-test-scratch
 mkdir -p "$scratch"
 mount -t tmpfs -o mode=1777 tmpfs "$scratch"
 export TMPDIR="$scratch"
-# For the pipe whose inode number is past 32 bits.
-insmod "/lib/modules/$(uname -r)/overlay.ko"
+# For the pipe whose inode number is past 32 bits, and for the key presses.
+for module in overlay evdev uinput; do
+    insmod "/lib/modules/$(uname -r)/$module.ko"
+done
 build=$(cat /etc/fifo_client_1-build)
 tests=$build/tests
 stand_in=$build/tools/morvelin_stand_in
@@ -102,6 +104,94 @@ waits_out_the_bound() {
     [ "$status" -eq 0 ] && [ ! -s "$scratch/out" ] && [ $((end - start)) -ge 195 ] && [ $((end - start)) -lt 400 ]
 }
 
+# holds_keyboard PID: whether process PID has an input device open.
+holds_keyboard() {
+    ls -l "/proc/$1/fd" 2> /dev/null | grep -q /dev/input/event
+}
+
+# lines FILE: how many lines FILE holds.
+lines() {
+    wc -l < "$1" | tr -d ' '
+}
+
+# keys_reach_the_service EXPECTED DAEMON... -- KEY...: a uinput keyboard,
+# the hotkey daemon started as DAEMON... once it is there, and the stand-in
+# started as a user would start it, making the FIFO afresh; then each KEY
+# pressed once the previous one's command has arrived. The service must
+# receive EXPECTED (its lines joined by blanks), nothing lost or doubled.
+keys_reach_the_service() {
+    expected=$1
+    shift
+    started=$(cut -d' ' -f1 /proc/uptime | tr -d .)
+    rm -f "$pipe"
+    start_stand_in "$pipe" "$(echo "$expected" | wc -w | tr -d ' ')"
+    rm -f "$scratch/keys" && mkfifo "$scratch/keys"
+    # Read and write, so that the open waits for no reader; the keyboard's
+    # input ends when this one descriptor closes, so no child may hold it.
+    exec 4<> "$scratch/keys"
+    "$tests/media_keys" < "$scratch/keys" 4>&- > "$scratch/keyboard" 2>&1 &
+    keyboard=$!
+    tries=0
+    until grep -q ready "$scratch/keyboard" && ls /dev/input/event* > /dev/null 2>&1; do
+        tries=$((tries + 1))
+        [ "$tries" -lt 500 ] || { cat "$scratch/keyboard"; exec 4>&-; return 1; }
+        sleep 0.01
+    done
+    daemon=""
+    while [ "$1" != -- ]; do
+        daemon="$daemon $1"
+        shift
+    done
+    shift
+    # shellcheck disable=SC2086 # the daemon's words
+    $daemon 4>&- > "$scratch/daemon.log" 2>&1 &
+    daemon_pid=$!
+    tries=0
+    until holds_keyboard "$daemon_pid"; do
+        tries=$((tries + 1))
+        [ "$tries" -lt 500 ] || break
+        sleep 0.01
+    done
+    pressed=0
+    for key in "$@"; do
+        echo "$key" >&4
+        pressed=$((pressed + 1))
+        tries=0
+        while [ "$(lines "$scratch/received")" -lt "$pressed" ] && [ "$tries" -lt 500 ]; do
+            tries=$((tries + 1))
+            sleep 0.01
+        done
+    done
+    kill "$daemon_pid"
+    wait "$daemon_pid"
+    exec 4>&-
+    wait "$keyboard"
+    wait "$service"
+    received=$(tr '\n' ' ' < "$scratch/received")
+    ended=$(cut -d' ' -f1 /proc/uptime | tr -d .)
+    echo "keys: $*; the service received: $received($((ended - started))0 ms)"
+    [ "$received" = "$expected " ] || { cat "$scratch/daemon.log"; return 1; }
+}
+
+# Debian's triggerhappy as Debian's unit starts it, with the shipped
+# triggers file.
+triggerhappy_keys() {
+    mkdir -p /etc/triggerhappy/triggers.d
+    cp /usr/share/doc/fifo-client-1/examples/triggerhappy/fifo_client_1.conf /etc/triggerhappy/triggers.d/
+    keys_reach_the_service "resume stop stop resume stop" \
+        /usr/sbin/thd --triggers /etc/triggerhappy/triggers.d/ --socket /run/thd.socket --user nobody \
+        --deviceglob '/dev/input/event*' -- KEY_PLAYCD KEY_STOPCD KEY_PLAYPAUSE KEY_PLAYPAUSE KEY_PLAYPAUSE
+}
+
+# Debian's acpid in its input-layer mode, with the shipped event files.
+acpid_keys() {
+    mkdir -p /etc/acpi/events
+    cp /usr/share/doc/fifo-client-1/examples/acpid/* /etc/acpi/events/
+    keys_reach_the_service "resume stop resume" \
+        /usr/sbin/acpid --foreground --netlink --confdir /etc/acpi/events --socketfile /run/acpid.socket \
+        -- KEY_PLAYPAUSE KEY_STOPCD KEY_PLAYPAUSE
+}
+
 # runs_suite NAME: one GoogleTest executable, natively, its summary shown.
 runs_suite() {
     (cd "$scratch" && "$tests/$1" > "$scratch/$1.log" 2>&1)
@@ -163,6 +253,8 @@ else
     check "usage text and status 255" prints_usage
     check "complaint and status 0" complains
     check "no reader: the shipped bound" waits_out_the_bound
+    check "media keys through triggerhappy, run as nobody" triggerhappy_keys
+    check "media keys through acpid" acpid_keys
     check "GoogleTest suite" runs_suite fifo_client_1_tests
     check "GoogleTest load test" runs_suite fifo_client_1_load_tests
     case $(uname -r) in

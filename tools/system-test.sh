@@ -7,7 +7,9 @@
 # (qemu-system-aarch64 -M virt, Cortex-A72), which runs the armhf userland
 # in compat mode, as many 32-bit devices do today; there inode numbers pass
 # 32 bits. Its /init (tools/system-test-init.sh) runs the checks and the
-# whole GoogleTest suite natively on each.
+# whole GoogleTest suite natively on each, and presses media keys on a
+# uinput keyboard for Debian's triggerhappy and acpid, wired up with the
+# package's example files.
 #
 # With --bench the initramfs holds instead Debian's armhf valgrind,
 # coreutils, dash, daemontools and s6, and the armmp guest counts with
@@ -41,11 +43,14 @@ mkdir -p "$work"
 # What the guests need: the kernels that the metapackages name today (their
 # ABI number changes with security updates), busybox, the C and C++
 # runtime; for the tests setpriv and its library (busybox's setpriv has no
-# --reuid); for the benchmark valgrind, which needs libc6-dbg's symbols of
-# the loader, and the programs measured beside the client.
+# --reuid), and the hotkey daemons triggerhappy (with the libraries of
+# libsystemd0) and acpid; for the benchmark valgrind, which needs
+# libc6-dbg's symbols of the loader, and the programs measured beside the
+# client.
 runtime="busybox-static libc6 libgcc-s1 libstdc++6"
 if [ "$mode" = test ]; then
-    packages="$runtime util-linux libcap-ng0"
+    packages="$runtime util-linux libcap-ng0 triggerhappy libsystemd0 libcap2 libgcrypt20 libgpg-error0
+              liblz4-1 liblzma5 libzstd1 acpid"
     kernels="armmp:armhf arm64:arm64"
 else
     packages="$runtime libc6-dbg valgrind coreutils dash daemontools s6"
@@ -97,9 +102,10 @@ ln -s busybox "$root/bin/sh"
 find "$unpacked/lib/arm-linux-gnueabihf" "$unpacked/usr/lib/arm-linux-gnueabihf" -maxdepth 1 -name '*.so*' \
     -exec cp -a {} "$root/lib/arm-linux-gnueabihf/" \;
 ln -s arm-linux-gnueabihf/ld-linux-armhf.so.3 "$root/lib/ld-linux-armhf.so.3"
-# Each kernel's overlay module, for the test of a pipe whose inode number
-# is past 32 bits; /init loads the one of the kernel it runs on.
-for module in $(find "$unpacked/lib/modules" -name overlay.ko); do
+# Each kernel's modules that /init loads from the kernel it runs on: the
+# overlay, for the test of a pipe whose inode number is past 32 bits;
+# evdev and uinput, for the key presses.
+for module in $(find "$unpacked/lib/modules" -name overlay.ko -o -name evdev.ko -o -name uinput.ko); do
     release=${module#"$unpacked/lib/modules/"}
     release=${release%%/*}
     mkdir -p "$root/lib/modules/$release"
@@ -111,9 +117,14 @@ echo "$build" > "$root/etc/fifo_client_1-build"
 
 if [ "$mode" = test ]; then
     cp "$unpacked/usr/bin/setpriv" "$root/usr/bin/setpriv"
+    mkdir -p "$root/usr/sbin" "$root/run"
+    cp "$unpacked/usr/sbin/thd" "$unpacked/usr/sbin/acpid" "$root/usr/sbin/"
+    # thd drops to the user "nobody" by name.
+    printf 'root:x:0:0:root:/root:/bin/sh\nnobody:x:65534:65534:nobody:/nonexistent:/bin/false\n' > "$root/etc/passwd"
+    printf 'root:x:0:\nnogroup:x:65534:\n' > "$root/etc/group"
     # The test executables know their programs by their paths in the build.
     mkdir -p "$root$build/tests"
-    for program in fifo_client_1_tests fifo_client_1_load_tests fifo_client_1_under_test careless_caller; do
+    for program in fifo_client_1_tests fifo_client_1_load_tests fifo_client_1_under_test careless_caller media_keys; do
         cp "$build/tests/$program" "$root$build/tests/$program"
     done
 else
