@@ -1,7 +1,8 @@
 # Debian's full hardening (hardening=+all) for every target of the project:
 # stack protector, stack clash protection, control-flow protection where
 # the target has it, _FORTIFY_SOURCE, format checks, PIE, and full RELRO
-# with immediate binding. Whatever the toolchain already does, through its
+# with immediate binding (PIE itself: position-independence.cmake).
+# Whatever the toolchain already does, through its
 # flags (CXXFLAGS, LDFLAGS, the compiler command, the toolchain file) or its
 # built-in defaults, is found out by compiling and linking, and left as it
 # is: the project adds only what is missing.
@@ -9,8 +10,6 @@ option(FIFO_CLIENT_HARDENING "Harden every target as Debian's hardening=+all doe
 
 include(CheckCXXCompilerFlag)
 include(CheckCXXSourceCompiles)
-include(CheckPIESupported)
-check_pie_supported()
 
 add_library(fifo_client_1_hardening INTERFACE)
 
@@ -62,8 +61,6 @@ function(fifo_client_1_linker_gives relro now)
     file(WRITE ${probe_dir}/probe.cpp "int main() { return 0; }\n")
     set(headers "")
     set(dynamic "")
-    # readelf reads any machine's programs: the build host's will do.
-    find_program(FIFO_CLIENT_READELF NAMES ${CMAKE_READELF} readelf NO_CMAKE_FIND_ROOT_PATH)
     if(FIFO_CLIENT_READELF)
         try_compile(linked ${probe_dir}/build ${probe_dir}/probe.cpp COPY_FILE ${probe_dir}/probe)
         if(linked)

@@ -101,6 +101,20 @@ install(FILES docs/fifo_client_1.bash-completion
     DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
     RENAME fifo_client_1)
 install(FILES debian/copyright ${doc_build_dir}/changelog.gz DESTINATION ${package_doc_dir})
+# A static program is static on purpose; lintian takes a static PIE for a
+# shared library that lacks its prerequisites.
+if(NOT FIFO_CLIENT_1_LINKAGE STREQUAL "dynamic")
+    if(FIFO_CLIENT_1_LINKAGE STREQUAL "static-pie")
+        set(static_tag shared-library-lacks-prerequisites)
+    else()
+        set(static_tag statically-linked-binary)
+    endif()
+    file(WRITE ${doc_build_dir}/lintian-overrides
+        "# Linked statically on purpose, to run on any C library or none.\n"
+        "fifo-client-1: ${static_tag} [usr/bin/fifo_client_1]\n")
+    install(FILES ${doc_build_dir}/lintian-overrides
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME fifo-client-1)
+endif()
 # The hotkey daemons' wiring, as examples: a key does nothing until the
 # device's maker puts the file in place.
 install(FILES integration/triggerhappy/fifo_client_1.conf DESTINATION ${package_doc_dir}/examples/triggerhappy)
@@ -125,8 +139,14 @@ set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 # another one: the program serves any architecture's callers alike.
 set(CPACK_DEBIAN_PACKAGE_SECTION "${debian_Section}\nMulti-Arch: foreign")
 set(CPACK_DEBIAN_PACKAGE_PRIORITY "${debian_Priority}")
-# The client's only run-time need; 2.34 is the newest symbol version it binds.
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34)")
+# The client's only run-time need is the C library it was linked against;
+# 2.34 is the newest glibc symbol version it binds. A static program needs
+# none.
+if(FIFO_CLIENT_1_LINKAGE STREQUAL "dynamic" AND FIFO_CLIENT_1_LINKS_LIBC STREQUAL "libc.so")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "musl")
+elseif(FIFO_CLIENT_1_LINKAGE STREQUAL "dynamic")
+    set(CPACK_DEBIAN_PACKAGE_DEPENDS "libc6 (>= 2.34)")
+endif()
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 # cpack runs later, maybe in another environment: it gets the same date.

@@ -1,18 +1,34 @@
 #!/bin/sh
-# Checks the shipped executable: it needs no shared library but libc (and on
-# armhf the dynamic loader, for the stack protector's canary), has no static
-# constructors, is hardened, and on armhf is a small ARMv7-A hard-float
-# program. Clang 14 with glibc 2.36 calls no fortified function for what
-# the client does, so only GNU builds must show one.
-# Usage: check_executable.sh EXECUTABLE host|armhf STRIP GNU|Clang
+# Checks the shipped executable: linked dynamically, it needs no shared
+# library but glibc's libc (and on armhf the dynamic loader, for the stack
+# protector's canary), has no static constructors, is hardened, and on
+# armhf is a small ARMv7-A hard-float program. Linked statically, it needs
+# nothing at all, has no interpreter, is a static PIE where the toolchain
+# links one, and has what hardening a static program can show. Clang 14 with
+# glibc 2.36 calls no fortified function for what the client does, so only
+# GNU builds must show one.
+# Usage: check_executable.sh EXECUTABLE host|armhf STRIP GNU|Clang [dynamic|static-pie|static]
 set -u
-exe=$1 kind=$2 strip=$3 compiler=$4
+exe=$1 kind=$2 strip=$3 compiler=$4 linkage=${5:-dynamic}
 . "$(dirname "$0")/check_helpers.sh"
 
 needed=$(readelf -d "$exe" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort | tr '\n' ' ')
 expected="libc.so.6 "
 [ "$kind" = armhf ] && expected="ld-linux-armhf.so.3 libc.so.6 "
+[ "$linkage" = dynamic ] || expected=""
 [ "$needed" = "$expected" ] || fail "needed libraries are '$needed', not '$expected'"
+
+if [ "$linkage" != dynamic ]; then
+    headers=$(readelf -hlW "$exe")
+    echo "$headers" | grep -q INTERP && fail "a static executable with an interpreter"
+    if [ "$linkage" = static-pie ]; then
+        echo "$headers" | grep -qE 'Type: +DYN' || fail "not a static PIE"
+    fi
+    echo "$headers" | grep -q GNU_RELRO || fail "no RELRO segment"
+    readelf -sW "$exe" | grep -q '__stack_chk_fail' || fail "no stack protector"
+    [ "$failed" -eq 0 ] && echo "ok: $exe ($linkage)"
+    exit "$failed"
+fi
 
 # crtbegin's frame_dummy is the one entry every program has; more would be
 # static constructors.

@@ -6,6 +6,9 @@
 # finds programs only in its sysroot, as Yocto's cmake class writes one;
 # Buildroot's command line; Clang for the host and for armhf, with warnings
 # as errors; a `git archive` tarball unpacked inside another git repository;
+# a static link asked for with -static-pie (a static PIE), and with -static
+# in CXXFLAGS and LDFLAGS as Buildroot's BR2_STATIC_LIBS gives it (static,
+# and configure says why it is no PIE).
 # Each install must hold what a target needs and nothing for the build host,
 # built for the right machine, hardened, with no flag given twice. Also: the
 # licence checksums of the Yocto recipe and the Buildroot package match
@@ -145,6 +148,22 @@ build_clang_armhf() {
         build_and_install "$1"
 }
 
+# The integrator's static links.
+build_static_pie() {
+    LDFLAGS=-static-pie cmake -S "$source_dir" -B "$1/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_COMPILE_WARNING_AS_ERROR=ON &&
+        build_and_install "$1"
+}
+
+build_static_armhf() {
+    CXXFLAGS=-static LDFLAGS=-static cmake -S "$source_dir" -B "$1/build" -G Ninja \
+        -DCMAKE_TOOLCHAIN_FILE="$source_dir/cmake/arm-linux-gnueabihf.cmake" -DCMAKE_BUILD_TYPE=Release \
+        -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_COMPILE_WARNING_AS_ERROR=ON > "$1/configure.log" 2>&1 ||
+        { cat "$1/configure.log"; return 1; }
+    cat "$1/configure.log"
+    grep -q 'cannot link a static PIE' "$1/configure.log" && build_and_install "$1"
+}
+
 # Unpacked inside another repository, as Yocto and Buildroot unpack; built
 # as the plain row builds the checkout, and installed the same to the byte.
 build_release_tarball() {
@@ -168,12 +187,15 @@ share/doc/fifo-client-1/examples/acpid/fifo_client_1-stop
 share/doc/fifo-client-1/examples/triggerhappy/fifo_client_1.conf
 share/man/man1/fifo_client_1.1.gz"
 
-# check_install ROW MACHINE COMPILER: the files, the machine, the hardening,
-# and no hardening flag given twice on a compile or link line.
+# check_install ROW MACHINE COMPILER LINKAGE: the files, the machine, the
+# hardening, and no hardening flag given twice on a compile or link line.
 check_install() {
     dir=$work/$1
     files=$(cd "$dir/dest" && find . -type f -o -type l | sed -e 's|^\./usr/local/||' -e 's|^\./usr/||' | sort)
-    [ "$files" = "$expected_files" ] || fail "$1 installs:
+    expected=$expected_files
+    # A static program says to lintian that it is static on purpose.
+    [ "$4" = dynamic ] || expected=$(printf '%s\nshare/lintian/overrides/fifo-client-1\n' "$expected_files" | sort)
+    [ "$files" = "$expected" ] || fail "$1 installs:
 $files"
     exe=$(find "$dir/dest" -name fifo_client_1 -path '*/bin/*')
     machine=$(readelf -h "$exe" | sed -n 's/^ *Machine: *//p')
@@ -184,7 +206,7 @@ $files"
     else
         [ "$machine" = "$(readelf -h /bin/true | sed -n 's/^ *Machine: *//p')" ] || fail "$1 built for '$machine'"
     fi
-    sh "$here/check_executable.sh" "$exe" "$kind" "$strip" "$3" > "$dir/executable.log" ||
+    sh "$here/check_executable.sh" "$exe" "$kind" "$strip" "$3" "$4" > "$dir/executable.log" ||
         fail "$1: $(cat "$dir/executable.log")"
     twice=$(grep -E 'control_pipe\.cpp|-o [^ ]*fifo_client_1( |$)' "$dir/log" |
         awk '{ f = gsub(/_FORTIFY_SOURCE/, "&"); r = gsub(/relro/, "&"); n = gsub(/z,now|z now/, "&")
@@ -192,17 +214,19 @@ $files"
     [ -z "$twice" ] || fail "$1 gives a hardening flag twice: $twice"
 }
 
-# row  machine  compiler
-rows="plain host GNU
-armhf_preset armhf GNU
-sdk_compiler armhf GNU
-sysroot_only armhf GNU
-buildroot armhf GNU
-clang_host host Clang
-clang_armhf armhf Clang
-release_tarball host GNU"
+# row  machine  compiler  linkage
+rows="plain host GNU dynamic
+armhf_preset armhf GNU dynamic
+sdk_compiler armhf GNU dynamic
+sysroot_only armhf GNU dynamic
+buildroot armhf GNU dynamic
+clang_host host Clang dynamic
+clang_armhf armhf Clang dynamic
+release_tarball host GNU dynamic
+static_pie host GNU static-pie
+static_armhf armhf GNU static"
 
-echo "$rows" | while read -r row machine compiler; do
+echo "$rows" | while read -r row machine compiler linkage; do
     echo "$row" >> "$work/rows"
     if [ "$row" = release_tarball ] && ! is_checkout; then
         echo "skipped: $row (the sources are not a git checkout of their own)"
@@ -218,7 +242,7 @@ echo "$rows" | while read -r row machine compiler; do
         continue
     fi
     failed=0
-    check_install "$row" "$machine" "$compiler"
+    check_install "$row" "$machine" "$compiler" "$linkage"
     if [ "$row" = release_tarball ]; then
         diff -r "$work/plain/dest" "$work/release_tarball/dest" > /dev/null ||
             fail "the release tarball installs other files than the checkout of its commit:

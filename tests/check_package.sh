@@ -1,9 +1,11 @@
 #!/bin/sh
 # Builds the Debian package from a configured and built tree and checks what
 # it holds, that lintian finds nothing to say about it, and that every date
-# in it is the sources' date. Usage: check_package.sh BUILD_DIR CPACK host|armhf
+# in it is the sources' date, and that it depends on a C library only when
+# the program was linked against one dynamically.
+# Usage: check_package.sh BUILD_DIR CPACK host|armhf [dynamic|static-pie|static]
 set -u
-build=$1 cpack=$2 kind=$3
+build=$1 cpack=$2 kind=$3 linkage=${4:-dynamic}
 . "$(dirname "$0")/check_helpers.sh"
 
 "$cpack" -G DEB --config "$build/CPackConfig.cmake" -B "$work" > "$work/cpack.log" 2>&1 || {
@@ -15,9 +17,15 @@ arch=$(dpkg-deb -f "$deb" Architecture)
 expected=$(dpkg --print-architecture)
 [ "$kind" = armhf ] && expected=armhf
 [ "$arch" = "$expected" ] || fail "Architecture is '$arch', not '$expected'"
-for field in Package Version Maintainer Description Section Depends; do
+for field in Package Version Maintainer Description Section; do
     [ -n "$(dpkg-deb -f "$deb" "$field")" ] || fail "no $field field"
 done
+depends=$(dpkg-deb -f "$deb" Depends)
+if [ "$linkage" = dynamic ]; then
+    [ -n "$depends" ] || fail "no Depends field for a dynamic program"
+else
+    [ -z "$depends" ] || fail "a static program depends on '$depends'"
+fi
 [ "$(dpkg-deb -f "$deb" Multi-Arch)" = foreign ] || fail "Multi-Arch is not foreign"
 
 contents=$(dpkg-deb -c "$deb" | awk '{ print $6 }')

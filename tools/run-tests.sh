@@ -1,6 +1,8 @@
 #!/bin/sh
-# Builds and tests the client three ways: as shipped, under AddressSanitizer
-# and UndefinedBehaviorSanitizer, and for armhf under qemu-arm; builds it
+# Builds and tests the client five ways: as shipped, under AddressSanitizer
+# and UndefinedBehaviorSanitizer, for armhf under qemu-arm, and against
+# musl, as a static PIE and dynamically (the host's suite running the musl
+# client); builds it
 # each way an integrator does; builds the Debian source package natively and
 # cross as a buildd would; then boots real 32-bit and 64-bit ARM kernels and
 # runs the armhf build's package and test suite on each.
@@ -8,7 +10,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 tools/install-deps.sh test
-for preset in default sanitize armhf; do
+for preset in default sanitize armhf musl-x86_64 musl-x86_64-dynamic; do
     echo "==== $preset"
     cmake --workflow --preset "$preset"
 done

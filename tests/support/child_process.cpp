@@ -68,7 +68,11 @@ command_line target_command(const std::string& program, const std::vector<std::s
 
 command_line client_command(const std::vector<std::string>& args, const std::optional<std::string>& argv0)
 {
-    return target_command(test_config::client_program, args, argv0);
+    // Another build of the client under test, such as one linked against a
+    // C library that cannot hold these test programs.
+    const char* other = std::getenv("FIFO_CLIENT_TEST_CLIENT");
+    return target_command(other != nullptr && *other != '\0' ? other : test_config::client_program, args,
+                          argv0);
 }
 
 command_line stand_in_command(const std::vector<std::string>& args)

@@ -1,7 +1,8 @@
 // Runs the built programs as the tests' children: through the emulator that
 // the environment names in FIFO_CLIENT_TEST_EMULATOR (CTest sets it for a
 // cross build; on the target itself it is unset), in a folder of the test's
-// choosing, with their output captured.
+// choosing, with their output captured. FIFO_CLIENT_TEST_CLIENT, when set,
+// names the client to run instead of the one built beside the tests.
 #pragma once
 
 #include <chrono>
