@@ -6,7 +6,7 @@
 # reader: instructions counted by callgrind, system calls by strace. Then
 # the same instruction counts on ARM: the armhf client beside Debian's armhf
 # builds of the others, each under Debian's armhf callgrind inside an ARMv7
-# guest (tools/system-test.sh --bench), where they do not depend on load.
+# guest (tests/system/system-test.sh --bench), where they do not depend on load.
 # Also the size of the stripped armhf executable. Exits 1 when a target is
 # missed.
 set -eu
@@ -61,7 +61,7 @@ arm-linux-gnueabihf-strip -o "$strip_copy" build/bench-armhf/src/fifo_client_1
 size_armhf=$(wc -c < "$strip_copy")
 
 # The ARM guest prints "bench: NAME INSTRUCTIONS" for each program.
-tools/system-test.sh --bench build/bench-armhf > "$scratch/arm.log" 2>&1 || { cat "$scratch/arm.log"; exit 1; }
+tests/system/system-test.sh --bench build/bench-armhf > "$scratch/arm.log" 2>&1 || { cat "$scratch/arm.log"; exit 1; }
 arm() { sed -n "s/^bench: $1 \([0-9]*\)\r*$/\1/p" "$scratch/arm.log"; }
 a_true=$(arm true) a_dash=$(arm dash) a_svc=$(arm svc) a_s6=$(arm s6-svc) a_client=$(arm fifo_client_1)
 

@@ -13,7 +13,7 @@
 # sources. The environment is kept in a cache between runs
 # ($FIFO_CLIENT_CACHE, by default ~/.cache/fifo_client_1); delete it to
 # start afresh. Needs root (chroot and an overlay mount).
-# Usage: tools/debian-package.sh [OUTPUT_DIR]
+# Usage: tests/debian-package.sh [OUTPUT_DIR]
 set -eu
 [ "$(id -u)" -eq 0 ] || exec sudo "$0" "$@"
 cd "$(dirname "$0")/.."

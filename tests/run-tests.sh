@@ -17,7 +17,7 @@ done
 echo "==== the integrators' builds"
 sh tests/check_integrator_builds.sh .
 echo "==== the Debian source package, built natively and cross for armhf"
-tools/debian-package.sh
+tests/debian-package.sh
 echo "==== armhf on ARM kernels: 32-bit armmp and 64-bit arm64"
-tools/system-test.sh build/armhf
+tests/system/system-test.sh build/armhf
 echo "==== all builds passed their tests"

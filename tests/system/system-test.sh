@@ -6,7 +6,7 @@
 # kernel (qemu-system-arm -M virt, Cortex-A15), and the arm64 kernel
 # (qemu-system-aarch64 -M virt, Cortex-A72), which runs the armhf userland
 # in compat mode, as many 32-bit devices do today; there inode numbers pass
-# 32 bits. Its /init (tools/system-test-init.sh) runs the checks and the
+# 32 bits. Its /init (tests/system/guest-init.sh) runs the checks and the
 # whole GoogleTest suite natively on each, and presses media keys on a
 # uinput keyboard for Debian's triggerhappy and acpid, wired up with the
 # package's example files.
@@ -18,10 +18,10 @@
 #
 # Packages are downloaded with a private apt state (no foreign architecture
 # is added to this machine, nothing is installed) and cached in the build
-# folder. Usage: tools/system-test.sh [--bench] [ARMHF_BUILD_DIR]
+# folder. Usage: tests/system/system-test.sh [--bench] [ARMHF_BUILD_DIR]
 # (default build/armhf)
 set -eu
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 mode=test
 if [ "${1:-}" = --bench ]; then
     mode=bench
@@ -143,7 +143,7 @@ else
         cp "$unpacked/$debug" "$root/$debug"
     done
 fi
-cp tools/system-test-init.sh "$root/init"
+cp tests/system/guest-init.sh "$root/init"
 chmod 0755 "$root/init"
 (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) > "$work/initramfs-$mode.gz"
 
