@@ -12,7 +12,7 @@ for task in "$@"; do
                     lintian devscripts gzip git clang make musl musl-dev" ;;
     debian) packages="$packages debhelper dpkg-dev mmdebstrap lintian util-linux coreutils" ;;
     system-test) packages="$packages qemu-system-arm cpio gzip apt dpkg coreutils" ;;
-    bench) packages="$packages cmake ninja-build g++ binutils g++-arm-linux-gnueabihf valgrind strace dash coreutils
+    bench) packages="$packages cmake ninja-build g++ binutils g++-arm-linux-gnueabihf musl musl-dev valgrind strace dash coreutils
                      daemontools s6" ;;
     *) echo "usage: $0 build|test|debian|system-test|bench ..." >&2; exit 2 ;;
     esac

@@ -242,17 +242,24 @@ measures_one_delivery() {
         count dash /bench/dash -c "printf 1 > $pipe" &&
         count svc /bench/svc -u "$peer" &&
         count s6-svc /bench/s6-svc -u "$peer" &&
-        count fifo_client_1 "$client" resume_music
+        count fifo_client_1 "$client" resume_music &&
+        count fifo_client_1-static /usr/local/bin/fifo_client_1 resume_music
 }
 
 check "on the kernel booted, under a 32-bit ARM userland" on_arm_kernel
 if [ "$mode" = bench ]; then
     check "callgrind counts on ARM" measures_one_delivery
 else
-    check "the shipped client delivers resume, and stop without /proc, to the service" delivers_to_the_service
-    check "usage text and status 255" prints_usage
-    check "complaint and status 0" complains
-    check "no reader: the shipped bound" waits_out_the_bound
+    # The package's client, and the static build's where there is one.
+    for client in /usr/bin/fifo_client_1 /usr/local/bin/fifo_client_1; do
+        [ -x "$client" ] || continue
+        echo "client: $client"
+        check "the shipped client delivers resume, and stop without /proc, to the service" delivers_to_the_service
+        check "usage text and status 255" prints_usage
+        check "complaint and status 0" complains
+        check "no reader: the shipped bound" waits_out_the_bound
+    done
+    client=/usr/bin/fifo_client_1
     check "media keys through triggerhappy, run as nobody" triggerhappy_keys
     check "media keys through acpid" acpid_keys
     check "GoogleTest suite" runs_suite fifo_client_1_tests

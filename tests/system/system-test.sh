@@ -18,7 +18,10 @@
 #
 # Packages are downloaded with a private apt state (no foreign architecture
 # is added to this machine, nothing is installed) and cached in the build
-# folder. Usage: tests/system/system-test.sh [--bench] [ARMHF_BUILD_DIR]
+# folder. With a static armhf build (STATIC_BUILD_DIR, the musl-armhf
+# preset's) the guests run the shipped checks on its client too, at
+# /usr/local/bin/fifo_client_1.
+# Usage: tests/system/system-test.sh [--bench] [ARMHF_BUILD_DIR [STATIC_BUILD_DIR]]
 # (default build/armhf)
 set -eu
 cd "$(dirname "$0")/../.."
@@ -34,6 +37,7 @@ else
 fi
 
 build=${1:-build/armhf}
+static_build=${2:-}
 [ -f "$build/CMakeCache.txt" ] || cmake --preset armhf -B "$build" > /dev/null
 cmake --build "$build" > /dev/null
 build=$(cd "$build" && pwd)
@@ -111,6 +115,10 @@ for module in $(find "$unpacked/lib/modules" -name overlay.ko -o -name evdev.ko 
     mkdir -p "$root/lib/modules/$release"
     cp "$module" "$root/lib/modules/$release/"
 done
+if [ -n "$static_build" ]; then
+    mkdir -p "$root/usr/local/bin"
+    cp "$static_build/src/fifo_client_1" "$root/usr/local/bin/fifo_client_1"
+fi
 mkdir -p "$root$build/tools"
 cp "$build/tools/morvelin_stand_in" "$root$build/tools/"
 echo "$build" > "$root/etc/fifo_client_1-build"
