@@ -3,8 +3,8 @@
 # program imports nothing from libstdc++). The sysroot is Debian's armhf
 # musl and musl-dev, which debian-armhf-sysroot.sh beside this file unpacks
 # into the cache ($FIFO_CLIENT_CACHE, else ~/.cache/fifo_client_1) the
-# first time; the specs file beside this one takes musl's headers, start
-# files and library from it, static PIE included. Test programs, which stay
+# first time; the GCC driver file beside this one takes musl's headers,
+# start files and library from it, static PIE included. Test programs, which stay
 # glibc programs, run under qemu-arm.
 set(CMAKE_SYSTEM_NAME Linux)
 set(CMAKE_SYSTEM_PROCESSOR armv7-a)
@@ -24,10 +24,8 @@ if(NOT EXISTS "${fifo_client_1_musl}/complete")
 endif()
 set(CMAKE_SYSROOT "${fifo_client_1_musl}/root")
 
-include(${CMAKE_CURRENT_LIST_DIR}/libstdcxx-headers.cmake)
-set(CMAKE_CXX_FLAGS_INIT
-    "-march=armv7-a+fp -mfloat-abi=hard -specs=${CMAKE_CURRENT_LIST_DIR}/arm-linux-musleabihf.specs${fifo_client_1_libstdcxx_includes}")
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-specs=${CMAKE_CURRENT_LIST_DIR}/arm-linux-musleabihf.specs")
+include(${CMAKE_CURRENT_LIST_DIR}/musl-flags.cmake)
+fifo_client_1_musl_flags(${CMAKE_CURRENT_LIST_DIR}/arm-linux-musleabihf.driver -march=armv7-a+fp -mfloat-abi=hard)
 
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
