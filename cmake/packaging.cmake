@@ -1,6 +1,7 @@
 # What is installed besides the executable, and the Debian package of it:
 # the executable, its manual page, its bash completion, the copyright file,
-# the changelog and the hotkey daemons' example wiring. The stand-in service and the tests stay out of it.
+# the changelog and the hotkey daemons' example wiring. The stand-in service
+# and the tests stay out of it.
 
 # The package's description, section, priority and maintainer are those of
 # the Debian source package's control file, and so are its copyright file

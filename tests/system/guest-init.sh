@@ -114,9 +114,9 @@ lines() {
     wc -l < "$1" | tr -d ' '
 }
 
-# keys_reach_the_service EXPECTED DAEMON... -- KEY...: a uinput keyboard,
-# the hotkey daemon started as DAEMON... once it is there, and the stand-in
-# started as a user would start it, making the FIFO afresh; then each KEY
+# keys_reach_the_service EXPECTED START KEY...: a uinput keyboard, the
+# hotkey daemon that the function START execs once it is there, and the
+# stand-in started as a user would start it, making the FIFO afresh; then each KEY
 # pressed once the previous one's command has arrived. The service must
 # receive EXPECTED (its lines joined by blanks), nothing lost or doubled.
 keys_reach_the_service() {
@@ -137,14 +137,9 @@ keys_reach_the_service() {
         [ "$tries" -lt 500 ] || { cat "$scratch/keyboard"; exec 4>&-; return 1; }
         sleep 0.01
     done
-    daemon=""
-    while [ "$1" != -- ]; do
-        daemon="$daemon $1"
-        shift
-    done
+    start=$1
     shift
-    # shellcheck disable=SC2086 # the daemon's words
-    $daemon 4>&- > "$scratch/daemon.log" 2>&1 &
+    "$start" 4>&- > "$scratch/daemon.log" 2>&1 &
     daemon_pid=$!
     tries=0
     until holds_keyboard "$daemon_pid"; do
@@ -173,23 +168,27 @@ keys_reach_the_service() {
     [ "$received" = "$expected " ] || { cat "$scratch/daemon.log"; return 1; }
 }
 
-# Debian's triggerhappy as Debian's unit starts it, with the shipped
-# triggers file.
+# Debian's triggerhappy as Debian's unit starts it (the glob is thd's to
+# expand), with the shipped triggers file.
+start_thd() {
+    exec /usr/sbin/thd --triggers /etc/triggerhappy/triggers.d/ --socket /run/thd.socket --user nobody \
+        --deviceglob '/dev/input/event*'
+}
 triggerhappy_keys() {
     mkdir -p /etc/triggerhappy/triggers.d
     cp /usr/share/doc/fifo-client-1/examples/triggerhappy/fifo_client_1.conf /etc/triggerhappy/triggers.d/
-    keys_reach_the_service "resume stop stop resume stop" \
-        /usr/sbin/thd --triggers /etc/triggerhappy/triggers.d/ --socket /run/thd.socket --user nobody \
-        --deviceglob '/dev/input/event*' -- KEY_PLAYCD KEY_STOPCD KEY_PLAYPAUSE KEY_PLAYPAUSE KEY_PLAYPAUSE
+    keys_reach_the_service "resume stop stop resume stop" start_thd \
+        KEY_PLAYCD KEY_STOPCD KEY_PLAYPAUSE KEY_PLAYPAUSE KEY_PLAYPAUSE
 }
 
 # Debian's acpid in its input-layer mode, with the shipped event files.
+start_acpid() {
+    exec /usr/sbin/acpid --foreground --netlink --confdir /etc/acpi/events --socketfile /run/acpid.socket
+}
 acpid_keys() {
     mkdir -p /etc/acpi/events
     cp /usr/share/doc/fifo-client-1/examples/acpid/* /etc/acpi/events/
-    keys_reach_the_service "resume stop resume" \
-        /usr/sbin/acpid --foreground --netlink --confdir /etc/acpi/events --socketfile /run/acpid.socket \
-        -- KEY_PLAYPAUSE KEY_STOPCD KEY_PLAYPAUSE
+    keys_reach_the_service "resume stop resume" start_acpid KEY_PLAYPAUSE KEY_STOPCD KEY_PLAYPAUSE
 }
 
 # runs_suite NAME: one GoogleTest executable, natively, its summary shown.
