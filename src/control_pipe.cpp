@@ -20,18 +20,24 @@ const int control_pipe_timeout_ms = CONTROL_PIPE_TIMEOUT_MS;
 
 namespace {
 
-// Once the deadline has passed the timer keeps firing at this pace, so a
-// tick that lands just before a blocking call is entered cannot leave that
-// call waiting for ever.
-constexpr suseconds_t retry_tick_us = 10'000;
+// The timer ticks at this pace from the start. At each tick a waiting client
+// looks at the path again, and a tick that lands just before a blocking call
+// is entered costs that call one tick, never a hang.
+constexpr int tick_ms = 10;
 
-// Set by the timer. Blocking calls also return EINTR on a tick, but a retry
-// made of calls that do not block only learns of the deadline here.
-volatile sig_atomic_t deadline_passed = 0;
+// Counted by the timer. The bound is a number of ticks: reading a clock
+// would be one more import for the loader to bind at start-up.
+volatile sig_atomic_t ticks = 0;
+sig_atomic_t ticks_in_bound = 0;
 
-void note_deadline(int)
+void count_tick(int)
 {
-    deadline_passed = 1;
+    ticks = ticks + 1; // ++ on a volatile is deprecated
+}
+
+bool deadline_passed()
+{
+    return ticks >= ticks_in_bound;
 }
 
 void disarm_deadline()
@@ -44,7 +50,6 @@ void disarm_deadline()
 
 bool arm_deadline(int timeout_ms)
 {
-    // A zero timer value would disarm the timer, not expire at once.
     if (timeout_ms <= 0)
         return false;
 
@@ -52,20 +57,23 @@ bool arm_deadline(int timeout_ms)
     // memset on ARM): an empty mask, and no SA_RESTART, on purpose. The
     // handler goes in first, so that neither a tick still pending from the
     // caller nor a timer the caller left armed can kill the client.
-    static struct sigaction on_alarm;
-    on_alarm.sa_handler = note_deadline;
-    if (sigaction(SIGALRM, &on_alarm, nullptr) != 0)
+    static struct sigaction on_tick;
+    on_tick.sa_handler = count_tick;
+    if (sigaction(SIGALRM, &on_tick, nullptr) != 0)
         return false;
 
+    // The first tick takes the odd part of the bound, so that the last one
+    // falls on it exactly: 2000 ms are 200 ticks of 10 ms, 2005 ms one of
+    // 5 ms and 200 more.
+    const int first_ms = (timeout_ms - 1) % tick_ms + 1;
+    ticks_in_bound = (timeout_ms - first_ms) / tick_ms + 1;
     // Replaces any timer the caller left armed: from here on only this one
-    // raises SIGALRM.
-    // Every field given, so nothing is zeroed first.
-    const itimerval deadline{
-        .it_interval = {.tv_sec = 0, .tv_usec = retry_tick_us},
-        .it_value = {.tv_sec = timeout_ms / 1000,
-                     .tv_usec = static_cast<suseconds_t>(timeout_ms % 1000) * 1000},
+    // raises SIGALRM. Every field given, so nothing is zeroed first.
+    const itimerval pace{
+        .it_interval = {.tv_sec = 0, .tv_usec = static_cast<suseconds_t>(tick_ms) * 1000},
+        .it_value = {.tv_sec = 0, .tv_usec = static_cast<suseconds_t>(first_ms) * 1000},
     };
-    if (setitimer(ITIMER_REAL, &deadline, nullptr) != 0)
+    if (setitimer(ITIMER_REAL, &pace, nullptr) != 0)
         return false;
 
     // A blocked mask survives exec; with SIGALRM blocked no tick would ever
@@ -77,15 +85,10 @@ bool arm_deadline(int timeout_ms)
         disarm_deadline();
         return false;
     }
-    // A tick the caller left pending was delivered just now, and is not ours.
-    // Should ours have come in between, the next one is 10 ms behind it.
-    deadline_passed = 0;
+    // A tick the caller left pending was delivered just now, and is not
+    // ours; ours come no sooner than the first one's time from now.
+    ticks = 0;
     return true;
-}
-
-bool same_file(const struct stat& a, const struct stat& b)
-{
-    return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
 }
 
 // "/proc/self/fd/N": opening it opens the very inode that descriptor N
@@ -117,19 +120,109 @@ private:
     char text_[sizeof prefix + 10] = "/proc/self/fd/";
 };
 
-// Opens `name` for writing and keeps the descriptor only if it is the FIFO
-// that was found; on failure gives -1, and `failure` says why.
-int open_if_found(const char* name, const struct stat& found_status, delivery_result& failure)
+// The FIFO found at the path: a handle on it that opens nothing, and which
+// inode it is.
+struct found_fifo {
+    int handle = -1;
+    dev_t device = 0;
+    ino_t inode = 0;
+};
+
+// Whether descriptor `fd` holds the FIFO found.
+bool holds_found(int fd, const found_fifo& found)
+{
+    struct stat status; // filled by fstat, read only when it succeeds
+    return fstat(fd, &status) == 0 && status.st_dev == found.device && status.st_ino == found.inode;
+}
+
+// Looks `path` up, and keeps what is there in `found` when it is a FIFO;
+// otherwise gives false, and `failure` says why. O_PATH opens nothing: no
+// device acts on it and no file sees an open. Opening has effects on
+// anything but a FIFO (notifications and broken leases on a file, a new
+// terminal from /dev/ptmx, a device that acts on open), so only what is a
+// FIFO is ever opened.
+bool look_up(const char* path, found_fifo& found, delivery_result& failure)
+{
+    const int handle = open(path, O_PATH | O_CLOEXEC);
+    if (handle < 0) {
+        failure = errno == EINTR ? delivery_result::timed_out : delivery_result::open_failed;
+        return false;
+    }
+    struct stat status; // filled by fstat, read only when it succeeds
+    const bool examined = fstat(handle, &status) == 0;
+    if (!examined || !S_ISFIFO(status.st_mode)) {
+        (void)close(handle);
+        failure = examined ? delivery_result::not_a_fifo : delivery_result::open_failed;
+        return false;
+    }
+    found = {handle, status.st_dev, status.st_ino};
+    return true;
+}
+
+// A service that restarts may make its FIFO anew (unlink, then mkfifo) and
+// will only ever read the new one, so the client turns to it. A path that is
+// missing for a moment, or that leads to anything but a FIFO, changes
+// nothing. Gives whether the client now holds another FIFO.
+bool follow_path(const char* path, found_fifo& found)
+{
+    found_fifo now;
+    delivery_result ignored = delivery_result::open_failed;
+    if (!look_up(path, now, ignored))
+        return false;
+    if (now.device == found.device && now.inode == found.inode) {
+        (void)close(now.handle);
+        return false;
+    }
+    (void)close(found.handle);
+    found = now;
+    return true;
+}
+
+// Whether `name` leads to the FIFO found; looked at without opening it.
+bool leads_to_found(const char* name, const found_fifo& found)
+{
+    const int handle = open(name, O_PATH | O_CLOEXEC);
+    if (handle < 0)
+        return false;
+    const bool found_there = holds_found(handle, found);
+    (void)close(handle);
+    return found_there;
+}
+
+// Opens the FIFO found for writing; on failure gives -1, and `failure` says
+// why (timed_out: a tick ended the wait for a reader).
+int open_found(const found_fifo& found, const char* path, delivery_result& failure)
 {
     // A plain blocking open: a non-blocking one would fail at once while the
     // service is between two opens of its read end.
-    const int fd = open(name, O_WRONLY);
+    const descriptor_path by_handle(found.handle);
+    int fd = open(by_handle.c_str(), O_WRONLY);
+    if (fd >= 0 && holds_found(fd, found))
+        return fd;
+    if (fd < 0 && errno == EINTR) {
+        failure = delivery_result::timed_out;
+        return -1;
+    }
+    if (fd >= 0) {
+        // A /proc that is not the kernel's led elsewhere: never written.
+        (void)close(fd);
+    } else if (leads_to_found(by_handle.c_str(), found)) {
+        // The FIFO itself refused (permissions). Its path would meet the
+        // same refusal, or whatever was swapped in meanwhile: it stays
+        // unopened.
+        failure = delivery_result::open_failed;
+        return -1;
+    }
+    // No usable /proc: none mounted (early boot, a bare chroot), one the
+    // caller may not enter, or one that is not the kernel's. The path is
+    // looked up again, and the check after the open keeps the write away
+    // from anything but the FIFO found.
+    fd = open(path, O_WRONLY);
     if (fd < 0) {
         failure = errno == EINTR ? delivery_result::timed_out : delivery_result::open_failed;
         return -1;
     }
-    struct stat opened; // filled by fstat, read only when it succeeds
-    if (fstat(fd, &opened) != 0 || !same_file(opened, found_status)) {
+    if (!holds_found(fd, found)) {
         (void)close(fd);
         failure = delivery_result::not_a_fifo;
         return -1;
@@ -137,46 +230,26 @@ int open_if_found(const char* name, const struct stat& found_status, delivery_re
     return fd;
 }
 
-// Opens for writing the FIFO that `found` (an O_PATH descriptor) holds.
-int open_found_fifo(int found, const struct stat& found_status, const char* path, delivery_result& failure)
-{
-    const int fd = open_if_found(descriptor_path(found).c_str(), found_status, failure);
-    if (fd >= 0 || failure == delivery_result::timed_out)
-        return fd;
-    // No usable /proc: none mounted (early boot, a bare chroot), one the
-    // caller may not enter, or one that is not the kernel's. The path is
-    // looked up again, and the check after the open keeps the write away
-    // from anything but the FIFO found.
-    return open_if_found(path, found_status, failure);
-}
-
 delivery_result write_command(int fd, pipe_command command)
 {
     const ssize_t written = write(fd, command.data(), command.size());
     if (written == static_cast<ssize_t>(command.size()))
         return delivery_result::delivered;
+    // A pipe write this small is all or nothing: when a tick ends a write
+    // blocked on a full pipe, nothing went in, and it is made again.
     if (written < 0 && errno == EINTR)
         return delivery_result::timed_out;
     // SIGPIPE is ignored by the client, so a reader that is gone shows as
-    // EPIPE. A pipe write this small is all or nothing: nothing went in.
+    // EPIPE; nothing went in either.
     if (written < 0 && errno == EPIPE)
         return delivery_result::reader_left;
     return delivery_result::write_failed;
 }
 
-delivery_result deliver_to_found(int found, const char* path, pipe_command command)
+delivery_result deliver_to_found(const found_fifo& found, const char* path, pipe_command command)
 {
-    // Opening alone has effects on anything but a FIFO: notifications and
-    // broken leases on a file, a new terminal from /dev/ptmx, a device that
-    // acts on open. So only what is a FIFO gets opened.
-    struct stat found_status; // filled by fstat, read only when it succeeds
-    if (fstat(found, &found_status) != 0)
-        return delivery_result::open_failed;
-    if (!S_ISFIFO(found_status.st_mode))
-        return delivery_result::not_a_fifo;
-
     delivery_result failure = delivery_result::open_failed;
-    const int fd = open_found_fifo(found, found_status, path, failure);
+    const int fd = open_found(found, path, failure);
     if (fd < 0)
         return failure;
     const delivery_result result = write_command(fd, command);
@@ -186,16 +259,23 @@ delivery_result deliver_to_found(int found, const char* path, pipe_command comma
     return result;
 }
 
-delivery_result deliver_once(const char* path, pipe_command command)
+// Tries until the command is delivered, a failure is final, or the bound is
+// reached. A tick that ends a wait (for a reader, or on a full pipe), and a
+// reader that went away before the write, are followed by a fresh look at
+// the path and a new attempt. No failed attempt wrote anything, so the
+// command arrives once, or not at all.
+delivery_result deliver_within_bound(found_fifo& found, const char* path, pipe_command command)
 {
-    // The one lookup of the path. O_PATH opens nothing: no device acts on
-    // it and no file sees an open.
-    const int found = open(path, O_PATH | O_CLOEXEC);
-    if (found < 0)
-        return errno == EINTR ? delivery_result::timed_out : delivery_result::open_failed;
-    const delivery_result result = deliver_to_found(found, path, command);
-    (void)close(found);
-    return result;
+    for (;;) {
+        const delivery_result result = deliver_to_found(found, path, command);
+        const bool waiting = result == delivery_result::timed_out || result == delivery_result::reader_left;
+        // Without /proc, the path led to something other than the FIFO found.
+        const bool path_moved = result == delivery_result::not_a_fifo;
+        if ((!waiting && !path_moved) || deadline_passed())
+            return result;
+        if (!follow_path(path, found) && path_moved)
+            return result;
+    }
 }
 
 } // namespace
@@ -206,12 +286,14 @@ delivery_result deliver_pipe_command(const char* path, pipe_command command, int
     if (!arm_deadline(timeout_ms))
         return delivery_result::no_deadline;
 
-    // A service that restarts, or reopens its read end, is back a moment
-    // later: the command goes to the next reader, at most once since a
-    // failed write wrote nothing.
-    delivery_result result = deliver_once(path, command);
-    while (result == delivery_result::reader_left && deadline_passed == 0)
-        result = deliver_once(path, command);
+    // The one lookup whose failure is final at once: a pipe that is not
+    // there is not waited for.
+    found_fifo found;
+    delivery_result result = delivery_result::open_failed;
+    if (look_up(path, found, result)) {
+        result = deliver_within_bound(found, path, command);
+        (void)close(found.handle);
+    }
 
     disarm_deadline();
     return result;

@@ -66,13 +66,17 @@ command_line target_command(const std::string& program, const std::vector<std::s
     return command;
 }
 
-command_line client_command(const std::vector<std::string>& args, const std::optional<std::string>& argv0)
+std::string client_program()
 {
     // Another build of the client under test, such as one linked against a
     // C library that cannot hold these test programs.
     const char* other = std::getenv("FIFO_CLIENT_TEST_CLIENT");
-    return target_command(other != nullptr && *other != '\0' ? other : test_config::client_program, args,
-                          argv0);
+    return other != nullptr && *other != '\0' ? other : test_config::client_program;
+}
+
+command_line client_command(const std::vector<std::string>& args, const std::optional<std::string>& argv0)
+{
+    return target_command(client_program(), args, argv0);
 }
 
 command_line stand_in_command(const std::vector<std::string>& args)

@@ -19,6 +19,8 @@ struct command_line {
 // A program built for the target, shown `argv0` as its name when one is given.
 command_line target_command(const std::string& program, const std::vector<std::string>& args,
                             const std::optional<std::string>& argv0 = std::nullopt);
+// The client under test: FIFO_CLIENT_TEST_CLIENT's, else the one built here.
+std::string client_program();
 command_line client_command(const std::vector<std::string>& args,
                             const std::optional<std::string>& argv0 = std::nullopt);
 command_line stand_in_command(const std::vector<std::string>& args);

@@ -6,8 +6,10 @@
 #include "scratch_dir.hpp"
 #include "test_config.hpp"
 
+#include <filesystem>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 class client_fixture : public testing::Test {
 protected:
@@ -20,6 +22,22 @@ protected:
     run_result run_client(const std::vector<std::string>& args)
     {
         return run(client_command(args), dir.path());
+    }
+
+    // The client as a caller the FIFO refuses. Root may write anything, so
+    // as root the client runs as "nobody", from a copy that user can reach;
+    // otherwise the FIFO is made read-only.
+    command_line refused_client_command(const std::vector<std::string>& args)
+    {
+        if (geteuid() != 0) {
+            EXPECT_EQ(chmod(pipe.c_str(), 0400), 0);
+            return client_command(args);
+        }
+        EXPECT_EQ(chmod(dir.path().c_str(), 0755), 0);
+        const std::string copy = dir / "fifo_client_1";
+        std::filesystem::copy_file(client_program(), copy);
+        EXPECT_EQ(chmod(copy.c_str(), 0755), 0);
+        return as_nobody(target_command(copy, args));
     }
 
     scratch_dir dir;
