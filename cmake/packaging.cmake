@@ -1,7 +1,7 @@
 # What is installed besides the executable, and the Debian package of it:
 # the executable, its manual page, its bash completion, the copyright file,
-# the changelog and the hotkey daemons' example wiring. The stand-in service
-# and the tests stay out of it.
+# the changelog, the callers' guide and the hotkey daemons' example
+# wiring. The stand-in service and the tests stay out of it.
 
 # The package's description, section, priority and maintainer are those of
 # the Debian source package's control file, and so are its copyright file
@@ -75,13 +75,12 @@ set(doc_build_dir ${PROJECT_BINARY_DIR}/doc)
 # The manual names the pipe and the bound this build was made with.
 configure_file(docs/fifo_client_1.1.in ${doc_build_dir}/fifo_client_1.1 @ONLY)
 configure_file(debian/changelog ${doc_build_dir}/changelog COPYONLY)
-add_custom_command(OUTPUT ${doc_build_dir}/fifo_client_1.1.gz ${doc_build_dir}/changelog.gz
-    COMMAND ${GZIP_PROGRAM} -9nkf fifo_client_1.1 changelog
-    DEPENDS ${doc_build_dir}/fifo_client_1.1 ${doc_build_dir}/changelog
+add_custom_command(OUTPUT ${doc_build_dir}/changelog.gz
+    COMMAND ${GZIP_PROGRAM} -9nkf changelog
+    DEPENDS ${doc_build_dir}/changelog
     WORKING_DIRECTORY ${doc_build_dir}
     VERBATIM)
-add_custom_target(fifo_client_1_docs ALL
-    DEPENDS ${doc_build_dir}/fifo_client_1.1.gz ${doc_build_dir}/changelog.gz)
+add_custom_target(fifo_client_1_docs ALL DEPENDS ${doc_build_dir}/changelog.gz)
 
 # Folder modes must not depend on the umask of whoever builds the package.
 set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
@@ -97,7 +96,6 @@ if(CMAKE_STRIP)
                 COMMAND_ERROR_IS_FATAL ANY)
         endif()")
 endif()
-install(FILES ${doc_build_dir}/fifo_client_1.1.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 install(FILES docs/fifo_client_1.bash-completion
     DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions
     RENAME fifo_client_1)
@@ -116,11 +114,12 @@ if(NOT FIFO_CLIENT_1_LINKAGE STREQUAL "dynamic")
     install(FILES ${doc_build_dir}/lintian-overrides
         DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME fifo-client-1)
 endif()
-# The hotkey daemons' wiring, as examples: a key does nothing until the
-# device's maker puts the file in place.
-install(FILES integration/triggerhappy/fifo_client_1.conf DESTINATION ${package_doc_dir}/examples/triggerhappy)
-install(FILES integration/acpid/fifo_client_1-resume integration/acpid/fifo_client_1-stop
-    DESTINATION ${package_doc_dir}/examples/acpid)
+# The manual page, the callers' guide and the hotkey daemons' wiring (as
+# examples: a key does nothing until the device's maker puts the file in
+# place) name where things are installed, so they are written for the
+# prefix of each install, when it happens.
+configure_file(cmake/install-for-prefix.cmake.in ${PROJECT_BINARY_DIR}/install-for-prefix.cmake @ONLY)
+install(SCRIPT ${PROJECT_BINARY_DIR}/install-for-prefix.cmake)
 
 set(CPACK_PACKAGE_NAME "fifo-client-1")
 set(CPACK_PACKAGE_VENDOR "The fifo_client_1 developers")

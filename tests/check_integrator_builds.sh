@@ -10,7 +10,9 @@
 # in CXXFLAGS and LDFLAGS as Buildroot's BR2_STATIC_LIBS gives it (static,
 # and configure says why it is no PIE).
 # Each install must hold what a target needs and nothing for the build host,
-# built for the right machine, hardened, with no flag given twice. Also: the
+# built for the right machine, hardened, with no flag given twice, and its
+# examples must call the program where it was installed (the plain row
+# installs under another prefix than it was configured for). Also: the
 # licence checksums of the Yocto recipe and the Buildroot package match
 # LICENSE, the recipe's SRCREV is a commit of this history, and Buildroot is
 # asked for the host CMake that the project requires. Needs no network.
@@ -83,10 +85,14 @@ set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 END
 
 # --- One function a way: configure, build verbosely, install into $1/dest.
-# build_and_install DIR: the build and install of a configured DIR/build.
+# build_and_install DIR [PREFIX]: the build and install of a configured
+# DIR/build, under another prefix than the configured one when given.
 build_and_install() {
-    cmake --build "$1/build" -v && DESTDIR="$1/dest" cmake --install "$1/build"
+    cmake --build "$1/build" -v && DESTDIR="$1/dest" cmake --install "$1/build" ${2:+--prefix "$2"}
 }
+# Installed by the plain row and the release tarball's, over the configured
+# /usr/local: the files that name the program must follow.
+other_prefix=/opt/fifo-client-1
 
 build_plain() {
     src=$source_dir
@@ -95,7 +101,7 @@ build_plain() {
         src=$1/checkout
     fi
     cmake -S "$src" -B "$1/build" -DGOOGLETEST_SOURCE_DIR=/nowhere &&
-        build_and_install "$1"
+        build_and_install "$1" "$other_prefix"
 }
 
 build_armhf_preset() {
@@ -174,12 +180,13 @@ build_release_tarball() {
             commit -q --allow-empty -m "someone else's tree" &&
         git -C "$source_dir" archive --prefix=fifo_client_1/ HEAD | tar -xf - -C "$outer" &&
         cmake -S "$outer/fifo_client_1" -B "$1/build" -DGOOGLETEST_SOURCE_DIR=/nowhere &&
-        build_and_install "$1"
+        build_and_install "$1" "$other_prefix"
 }
 
 # --- What every install must show.
 expected_files="bin/fifo_client_1
 share/bash-completion/completions/fifo_client_1
+share/doc/fifo-client-1/callers.md.gz
 share/doc/fifo-client-1/changelog.gz
 share/doc/fifo-client-1/copyright
 share/doc/fifo-client-1/examples/acpid/fifo_client_1-resume
@@ -188,16 +195,22 @@ share/doc/fifo-client-1/examples/triggerhappy/fifo_client_1.conf
 share/man/man1/fifo_client_1.1.gz"
 
 # check_install ROW MACHINE COMPILER LINKAGE: the files, the machine, the
-# hardening, and no hardening flag given twice on a compile or link line.
+# hardening, the program's path in the examples, and no hardening flag given
+# twice on a compile or link line.
 check_install() {
     dir=$work/$1
-    files=$(cd "$dir/dest" && find . -type f -o -type l | sed -e 's|^\./usr/local/||' -e 's|^\./usr/||' | sort)
+    exe=$(find "$dir/dest" -name fifo_client_1 -path '*/bin/*')
+    prefix=${exe%/bin/fifo_client_1}
+    files=$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | sort)
     expected=$expected_files
     # A static program says to lintian that it is static on purpose.
     [ "$4" = dynamic ] || expected=$(printf '%s\nshare/lintian/overrides/fifo-client-1\n' "$expected_files" | sort)
     [ "$files" = "$expected" ] || fail "$1 installs:
 $files"
-    exe=$(find "$dir/dest" -name fifo_client_1 -path '*/bin/*')
+    installed=${exe#"$dir/dest"}
+    grep -q "^KEY_PLAYCD .* $installed resume_music\$" "$prefix/share/doc/fifo-client-1/examples/triggerhappy/fifo_client_1.conf" &&
+        grep -q "^action=$installed stop_music &\$" "$prefix/share/doc/fifo-client-1/examples/acpid/fifo_client_1-stop" ||
+        fail "$1: the examples do not call the installed $installed"
     machine=$(readelf -h "$exe" | sed -n 's/^ *Machine: *//p')
     strip=strip kind=host
     if [ "$2" = armhf ]; then

@@ -32,6 +32,7 @@ contents=$(dpkg-deb -c "$deb" | awk '{ print $6 }')
 for file in ./usr/bin/fifo_client_1 ./usr/share/man/man1/fifo_client_1.1.gz \
     ./usr/share/bash-completion/completions/fifo_client_1 \
     ./usr/share/doc/fifo-client-1/copyright ./usr/share/doc/fifo-client-1/changelog.gz \
+    ./usr/share/doc/fifo-client-1/callers.md.gz \
     ./usr/share/doc/fifo-client-1/examples/triggerhappy/fifo_client_1.conf \
     ./usr/share/doc/fifo-client-1/examples/acpid/fifo_client_1-resume \
     ./usr/share/doc/fifo-client-1/examples/acpid/fifo_client_1-stop; do

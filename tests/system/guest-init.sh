@@ -177,7 +177,7 @@ start_thd() {
 triggerhappy_keys() {
     mkdir -p /etc/triggerhappy/triggers.d
     cp /usr/share/doc/fifo-client-1/examples/triggerhappy/fifo_client_1.conf /etc/triggerhappy/triggers.d/
-    keys_reach_the_service "resume stop stop resume stop" start_thd \
+    keys_reach_the_service "resume stop resume stop resume" start_thd \
         KEY_PLAYCD KEY_STOPCD KEY_PLAYPAUSE KEY_PLAYPAUSE KEY_PLAYPAUSE
 }
 
