@@ -3,10 +3,13 @@
 #include "files.hpp"
 #include "scratch_dir.hpp"
 
+#include <chrono>
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <string>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -51,16 +54,32 @@ TEST(stand_in, receives_what_the_client_sends)
     EXPECT_EQ(service.wait().out, "resume\nstop\n");
 }
 
-TEST(stand_in, refuses_what_is_not_a_fifo)
+// What the stand-in refuses, with its status; nothing is made or changed.
+struct refusal {
+    const char* name;
+    std::vector<std::string> args;
+    int status;
+};
+
+class stand_in_refuses : public testing::TestWithParam<refusal> {};
+
+TEST_P(stand_in_refuses, and_leaves_the_folder_as_it_was)
 {
     scratch_dir dir;
-    const std::string path = dir / "plain";
-    write_file(path, "data");
-    const run_result result = run(stand_in_command({path}), dir.path());
-    EXPECT_EQ(result.status, 1);
+    write_file(dir / "plain", "data");
+    const run_result result = run(stand_in_command(GetParam().args), dir.path(), std::chrono::seconds(5));
+    EXPECT_EQ(result.status, GetParam().status);
     EXPECT_EQ(result.out, "");
     EXPECT_NE(result.err, "");
-    EXPECT_EQ(read_file(path), "data");
+    EXPECT_EQ(read_file(dir / "plain"), "data");
+    EXPECT_EQ(entries_in(dir.path()), 1) << "something was made";
 }
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(stand_in, stand_in_refuses, testing::Values(
+    refusal{"not_a_fifo", {"plain"}, 1},
+    refusal{"an_option", {"--help"}, 2}),
+    [](const testing::TestParamInfo<refusal>& param_info) { return std::string(param_info.param.name); });
+// clang-format on
 
 } // namespace

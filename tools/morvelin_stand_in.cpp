@@ -50,7 +50,8 @@ unsigned long parse_count(const char* text)
 
 int main(int argc, char* argv[])
 {
-    if (argc < 2 || argc > 3)
+    // Nothing that looks like an option is taken for a path to make.
+    if (argc < 2 || argc > 3 || argv[1][0] == '-')
         usage();
     const char* path = argv[1];
     const unsigned long count = argc == 3 ? parse_count(argv[2]) : 0; // 0: no limit
