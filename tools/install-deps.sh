@@ -29,6 +29,10 @@ done
 as_root=""
 [ "$(id -u)" -eq 0 ] || as_root=sudo
 echo "Installing:$missing"
-$as_root apt-get update -q
-# shellcheck disable=SC2086 # the list is meant to split into words
-DEBIAN_FRONTEND=noninteractive $as_root apt-get install -y -q --no-install-recommends $missing
+# A new machine often runs unattended upgrades first: wait for apt's lock
+# rather than fail.
+wait_for_lock="-o DPkg::Lock::Timeout=600"
+# shellcheck disable=SC2086 # the lists are meant to split into words
+$as_root apt-get $wait_for_lock update -q
+# shellcheck disable=SC2086
+DEBIAN_FRONTEND=noninteractive $as_root apt-get $wait_for_lock install -y -q --no-install-recommends $missing
