@@ -20,24 +20,48 @@ const int control_pipe_timeout_ms = CONTROL_PIPE_TIMEOUT_MS;
 
 namespace {
 
-// The timer ticks at this pace from the start. At each tick a waiting client
-// looks at the path again, and a tick that lands just before a blocking call
-// is entered costs that call one tick, never a hang.
-constexpr int tick_ms = 10;
+// At each tick a waiting client looks at the path again. The timer ticks at
+// this pace at most, and keeps ticking after the bound, so that a tick that
+// lands just before a blocking call is entered costs that call a tick, never
+// a hang.
+constexpr long long tick_us = 10'000;
 
-// Counted by the timer. The bound is a number of ticks: reading a clock
-// would be one more import for the loader to bind at start-up.
-volatile sig_atomic_t ticks = 0;
-sig_atomic_t ticks_in_bound = 0;
+// Expiries taken since the timer was last armed: the first is the tick, the
+// next the deadline.
+volatile sig_atomic_t expiries = 0;
+// What the timer was last armed to run after its tick: the rest of the bound.
+long long rest_after_tick_us = 0;
 
-void count_tick(int)
+void count_expiry(int)
 {
-    ticks = ticks + 1; // ++ on a volatile is deprecated
+    expiries = expiries + 1; // ++ on a volatile is deprecated
 }
 
-bool deadline_passed()
+timeval timeval_of(long long us)
 {
-    return ticks >= ticks_in_bound;
+    return {.tv_sec = static_cast<time_t>(us / 1'000'000),
+            .tv_usec = static_cast<suseconds_t>(us % 1'000'000)};
+}
+
+// Arms a tick within what is left of the bound. The timer's interval is the
+// rest of the bound, and the kernel re-arms the timer with it once the tick
+// is taken, so it expires next at the deadline, in real time however late
+// the tick was taken. Counting ticks instead would stretch the bound on a
+// starved processor; reading a clock would be one more import for the
+// loader to bind at start-up.
+bool arm_tick(long long left_us)
+{
+    const long long tick = left_us < tick_us ? left_us : tick_us;
+    rest_after_tick_us = left_us - tick;
+    const itimerval pace{
+        // cppcheck-suppress knownConditionTrueFalse ; 0 when 10 ms or less were left
+        .it_interval = timeval_of(rest_after_tick_us > 0 ? rest_after_tick_us : tick_us),
+        .it_value = timeval_of(tick),
+    };
+    if (setitimer(ITIMER_REAL, &pace, nullptr) != 0)
+        return false;
+    expiries = 0;
+    return true;
 }
 
 void disarm_deadline()
@@ -57,38 +81,42 @@ bool arm_deadline(int timeout_ms)
     // memset on ARM): an empty mask, and no SA_RESTART, on purpose. The
     // handler goes in first, so that neither a tick still pending from the
     // caller nor a timer the caller left armed can kill the client.
-    static struct sigaction on_tick;
-    on_tick.sa_handler = count_tick;
-    if (sigaction(SIGALRM, &on_tick, nullptr) != 0)
-        return false;
-
-    // The first tick takes the odd part of the bound, so that the last one
-    // falls on it exactly: 2000 ms are 200 ticks of 10 ms, 2005 ms one of
-    // 5 ms and 200 more.
-    const int first_ms = (timeout_ms - 1) % tick_ms + 1;
-    ticks_in_bound = (timeout_ms - first_ms) / tick_ms + 1;
-    // Replaces any timer the caller left armed: from here on only this one
-    // raises SIGALRM. Every field given, so nothing is zeroed first.
-    const itimerval pace{
-        .it_interval = {.tv_sec = 0, .tv_usec = static_cast<suseconds_t>(tick_ms) * 1000},
-        .it_value = {.tv_sec = 0, .tv_usec = static_cast<suseconds_t>(first_ms) * 1000},
-    };
-    if (setitimer(ITIMER_REAL, &pace, nullptr) != 0)
+    static struct sigaction on_expiry;
+    on_expiry.sa_handler = count_expiry;
+    if (sigaction(SIGALRM, &on_expiry, nullptr) != 0)
         return false;
 
     // A blocked mask survives exec; with SIGALRM blocked no tick would ever
     // end a wait. Only SIGALRM is let through: what else the caller blocked
-    // stays blocked.
+    // stays blocked. A tick the caller left pending is taken now, before
+    // the count starts.
     static sigset_t alarm_only; // zeroed, as above
     sigaddset(&alarm_only, SIGALRM);
-    if (sigprocmask(SIG_UNBLOCK, &alarm_only, nullptr) != 0) {
-        disarm_deadline();
+    if (sigprocmask(SIG_UNBLOCK, &alarm_only, nullptr) != 0)
         return false;
-    }
-    // A tick the caller left pending was delivered just now, and is not
-    // ours; ours come no sooner than the first one's time from now.
-    ticks = 0;
-    return true;
+
+    // Replaces any timer the caller left armed: from here on only this one
+    // raises SIGALRM.
+    return arm_tick(static_cast<long long>(timeout_ms) * 1000);
+}
+
+// Whether any of the bound is left; if so, arms the next tick with what is
+// left, read off the timer as it is stopped.
+bool time_left()
+{
+    static constexpr itimerval off{};
+    itimerval left; // filled by setitimer
+    // An expiry not yet taken is taken as this call returns, and counted.
+    if (setitimer(ITIMER_REAL, &off, &left) != 0)
+        return false;
+    if (expiries >= (rest_after_tick_us > 0 ? 2 : 1))
+        return false;
+    long long left_us = static_cast<long long>(left.it_value.tv_sec) * 1'000'000 + left.it_value.tv_usec;
+    if (expiries == 0)
+        left_us += rest_after_tick_us; // the tick had yet to come
+    else if (left_us == 0)
+        left_us = rest_after_tick_us; // the tick was taken only now, before the kernel re-armed
+    return left_us > 0 && arm_tick(left_us);
 }
 
 // "/proc/self/fd/N": opening it opens the very inode that descriptor N
@@ -271,7 +299,7 @@ delivery_result deliver_within_bound(found_fifo& found, const char* path, pipe_c
         const bool waiting = result == delivery_result::timed_out || result == delivery_result::reader_left;
         // Without /proc, the path led to something other than the FIFO found.
         const bool path_moved = result == delivery_result::not_a_fifo;
-        if ((!waiting && !path_moved) || deadline_passed())
+        if ((!waiting && !path_moved) || !time_left())
             return result;
         if (!follow_path(path, found) && path_moved)
             return result;

@@ -65,10 +65,11 @@ class stand_in_refuses : public testing::TestWithParam<refusal> {};
 
 TEST_P(stand_in_refuses, and_leaves_the_folder_as_it_was)
 {
+    const refusal& given = GetParam();
     scratch_dir dir;
     write_file(dir / "plain", "data");
-    const run_result result = run(stand_in_command(GetParam().args), dir.path(), std::chrono::seconds(5));
-    EXPECT_EQ(result.status, GetParam().status);
+    const run_result result = run(stand_in_command(given.args), dir.path(), std::chrono::seconds(5));
+    EXPECT_EQ(result.status, given.status) << "refusing " << given.name;
     EXPECT_EQ(result.out, "");
     EXPECT_NE(result.err, "");
     EXPECT_EQ(read_file(dir / "plain"), "data");
