@@ -9,7 +9,7 @@ LIC_FILES_CHKSUM = "file://LICENSE;md5=76415b5dd7e8f0e2e11e535458d491ff"
 # keeps parsing offline and every build the same.
 FIFO_CLIENT_1_GIT_URI ?= "git://git.example.org/fifo_client_1.git;protocol=https;branch=main"
 SRC_URI = "${FIFO_CLIENT_1_GIT_URI}"
-SRCREV = "22822a434b925c52bed607af618eb928b3d66bb5"
+SRCREV = "bee9f09af7f9fbaabc984e961d9056b9162a7f3e"
 PV = "1.0.0+git"
 S = "${WORKDIR}/git"
 
