@@ -23,24 +23,52 @@ namespace {
 // At each tick a waiting client looks at the path again. The timer ticks at
 // this pace at most, and keeps ticking after the bound, so that a tick that
 // lands just before a blocking call is entered costs that call a tick, never
-// a hang.
-constexpr long long tick_us = 10'000;
+// a hang. Times are kept as the timer takes them, added and subtracted by
+// hand: a 64-bit division is a call into libgcc on 32-bit ARM.
+constexpr timeval tick_length{.tv_sec = 0, .tv_usec = 10'000};
 
 // Expiries taken since the timer was last armed: the first is the tick, the
 // next the deadline.
 volatile sig_atomic_t expiries = 0;
 // What the timer was last armed to run after its tick: the rest of the bound.
-long long rest_after_tick_us = 0;
+timeval rest_after_tick{};
 
 void count_expiry(int)
 {
     expiries = expiries + 1; // ++ on a volatile is deprecated
 }
 
-timeval timeval_of(long long us)
+bool is_zero(const timeval& t)
 {
-    return {.tv_sec = static_cast<time_t>(us / 1'000'000),
-            .tv_usec = static_cast<suseconds_t>(us % 1'000'000)};
+    return t.tv_sec == 0 && t.tv_usec == 0;
+}
+
+bool shorter(const timeval& a, const timeval& b)
+{
+    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_usec < b.tv_usec);
+}
+
+timeval sum(timeval a, const timeval& b)
+{
+    a.tv_sec += b.tv_sec;
+    a.tv_usec += b.tv_usec;
+    if (a.tv_usec >= 1'000'000) {
+        a.tv_usec -= 1'000'000;
+        ++a.tv_sec;
+    }
+    return a;
+}
+
+// a - b, for b no longer than a.
+timeval difference(timeval a, const timeval& b)
+{
+    a.tv_sec -= b.tv_sec;
+    a.tv_usec -= b.tv_usec;
+    if (a.tv_usec < 0) {
+        a.tv_usec += 1'000'000;
+        --a.tv_sec;
+    }
+    return a;
 }
 
 // Arms a tick within what is left of the bound. The timer's interval is the
@@ -49,14 +77,13 @@ timeval timeval_of(long long us)
 // the tick was taken. Counting ticks instead would stretch the bound on a
 // starved processor; reading a clock would be one more import for the
 // loader to bind at start-up.
-bool arm_tick(long long left_us)
+bool arm_tick(const timeval& left)
 {
-    const long long tick = left_us < tick_us ? left_us : tick_us;
-    rest_after_tick_us = left_us - tick;
+    const timeval tick = shorter(left, tick_length) ? left : tick_length;
+    rest_after_tick = difference(left, tick);
     const itimerval pace{
-        // cppcheck-suppress knownConditionTrueFalse ; 0 when 10 ms or less were left
-        .it_interval = timeval_of(rest_after_tick_us > 0 ? rest_after_tick_us : tick_us),
-        .it_value = timeval_of(tick),
+        .it_interval = is_zero(rest_after_tick) ? tick_length : rest_after_tick,
+        .it_value = tick,
     };
     if (setitimer(ITIMER_REAL, &pace, nullptr) != 0)
         return false;
@@ -97,7 +124,8 @@ bool arm_deadline(int timeout_ms)
 
     // Replaces any timer the caller left armed: from here on only this one
     // raises SIGALRM.
-    return arm_tick(static_cast<long long>(timeout_ms) * 1000);
+    return arm_tick(
+        {.tv_sec = timeout_ms / 1000, .tv_usec = static_cast<suseconds_t>(timeout_ms % 1000) * 1000});
 }
 
 // Whether any of the bound is left; if so, arms the next tick with what is
@@ -109,14 +137,14 @@ bool time_left()
     // An expiry not yet taken is taken as this call returns, and counted.
     if (setitimer(ITIMER_REAL, &off, &left) != 0)
         return false;
-    if (expiries >= (rest_after_tick_us > 0 ? 2 : 1))
+    if (expiries >= (is_zero(rest_after_tick) ? 1 : 2))
         return false;
-    long long left_us = static_cast<long long>(left.it_value.tv_sec) * 1'000'000 + left.it_value.tv_usec;
+    timeval rest = left.it_value;
     if (expiries == 0)
-        left_us += rest_after_tick_us; // the tick had yet to come
-    else if (left_us == 0)
-        left_us = rest_after_tick_us; // the tick was taken only now, before the kernel re-armed
-    return left_us > 0 && arm_tick(left_us);
+        rest = sum(rest, rest_after_tick); // the tick had yet to come
+    else if (is_zero(rest))
+        rest = rest_after_tick; // the tick was taken only now, before the kernel re-armed
+    return !is_zero(rest) && arm_tick(rest);
 }
 
 // "/proc/self/fd/N": opening it opens the very inode that descriptor N
