@@ -9,7 +9,7 @@ LIC_FILES_CHKSUM = "file://LICENSE;md5=76415b5dd7e8f0e2e11e535458d491ff"
 # keeps parsing offline and every build the same.
 FIFO_CLIENT_1_GIT_URI ?= "git://git.example.org/fifo_client_1.git;protocol=https;branch=main"
 SRC_URI = "${FIFO_CLIENT_1_GIT_URI}"
-SRCREV = "89f0eb47f249d5de47ab4a270e76b15406eb826a"
+SRCREV = "50773a69805df51e86740bde451f80780108d4fc"
 PV = "1.0.0+git"
 S = "${WORKDIR}/git"
 
