@@ -92,12 +92,14 @@ timeval difference(timeval a, const timeval& b)
     return true;
 }
 
+// A constant: nothing to zero at run time.
+constexpr itimerval timer_off{};
+
 void disarm_deadline()
 {
-    static constexpr itimerval off{}; // a constant: nothing to zero at run time
     // Cannot fail with a valid timer; if it did, the next tick would only
     // interrupt a call that does not block.
-    (void)setitimer(ITIMER_REAL, &off, nullptr);
+    (void)setitimer(ITIMER_REAL, &timer_off, nullptr);
 }
 
 bool arm_deadline(int timeout_ms)
@@ -133,10 +135,9 @@ bool arm_deadline(int timeout_ms)
 // left, read off the timer as it is stopped.
 bool time_left()
 {
-    static constexpr itimerval off{};
     itimerval left; // filled by setitimer
     // An expiry not yet taken is taken as this call returns, and counted.
-    if (setitimer(ITIMER_REAL, &off, &left) != 0)
+    if (setitimer(ITIMER_REAL, &timer_off, &left) != 0)
         return false;
     if (expiries >= (is_zero(rest_after_tick) ? 1 : 2))
         return false;
