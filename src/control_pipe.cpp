@@ -20,18 +20,17 @@ const int control_pipe_timeout_ms = CONTROL_PIPE_TIMEOUT_MS;
 
 namespace {
 
-// At each tick a waiting client looks at the path again. The timer ticks at
-// this pace at most, and keeps ticking after the bound, so that a tick that
-// lands just before a blocking call is entered costs that call a tick, never
-// a hang. Times are kept as the timer takes them, added and subtracted by
-// hand: a 64-bit division is a call into libgcc on 32-bit ARM.
+// At each tick a waiting client looks at the path again. Times are kept as
+// the timer takes them, added and subtracted by hand: a 64-bit division is a
+// call into libgcc on 32-bit ARM.
 constexpr timeval tick_length{.tv_sec = 0, .tv_usec = 10'000};
 
-// Expiries taken since the timer was last armed: the first is the tick, the
-// next the deadline.
+// Expiries taken since the timer was last armed: the first is the tick.
 volatile sig_atomic_t expiries = 0;
-// What the timer was last armed to run after its tick: the rest of the bound.
+// What was left of the bound after the tick the timer was last armed with.
 timeval rest_after_tick{};
+// The timer's interval: the whole bound and a tick, longer than any rest.
+timeval span{};
 
 void count_expiry(int)
 {
@@ -59,7 +58,7 @@ timeval sum(timeval a, const timeval& b)
     return a;
 }
 
-// a - b, for b no longer than a.
+// a - b; negative seconds when b is longer.
 timeval difference(timeval a, const timeval& b)
 {
     a.tv_sec -= b.tv_sec;
@@ -71,21 +70,21 @@ timeval difference(timeval a, const timeval& b)
     return a;
 }
 
-// Arms a tick within what is left of the bound. The timer's interval is the
-// rest of the bound, and the kernel re-arms the timer with it once the tick
-// is taken, so it expires next at the deadline, in real time however late
-// the tick was taken. Counting ticks instead would stretch the bound on a
-// starved processor; reading a clock would be one more import for the
-// loader to bind at start-up. Inlined, so that the first arming, with the
-// bound built in, costs no arithmetic at run time.
+// Arms a tick within what is left of the bound; the last tick falls on the
+// deadline. Once the tick is taken the kernel re-arms the timer a span after
+// it, and a span is longer than the bound: so the timer, read as it is
+// stopped, tells exactly how long ago the tick came, however late it was
+// taken, and it goes on expiring, so that a tick that lands just before a
+// blocking call is entered holds that call a span at most, never for ever.
+// Counting ticks instead would stretch the bound on a starved processor;
+// reading a clock would be one more import for the loader to bind at
+// start-up. Inlined, so that the first arming, with the bound built in,
+// costs no arithmetic at run time.
 [[gnu::always_inline]] inline bool arm_tick(const timeval& left)
 {
     const timeval tick = shorter(left, tick_length) ? left : tick_length;
     rest_after_tick = difference(left, tick);
-    const itimerval pace{
-        .it_interval = is_zero(rest_after_tick) ? tick_length : rest_after_tick,
-        .it_value = tick,
-    };
+    const itimerval pace{.it_interval = span, .it_value = tick};
     if (setitimer(ITIMER_REAL, &pace, nullptr) != 0)
         return false;
     expiries = 0;
@@ -127,8 +126,10 @@ bool arm_deadline(int timeout_ms)
 
     // Replaces any timer the caller left armed: from here on only this one
     // raises SIGALRM.
-    return arm_tick(
-        {.tv_sec = timeout_ms / 1000, .tv_usec = static_cast<suseconds_t>(timeout_ms % 1000) * 1000});
+    const timeval bound{.tv_sec = timeout_ms / 1000,
+                        .tv_usec = static_cast<suseconds_t>(timeout_ms % 1000) * 1000};
+    span = sum(bound, tick_length);
+    return arm_tick(bound);
 }
 
 // Whether any of the bound is left; if so, arms the next tick with what is
@@ -139,14 +140,19 @@ bool time_left()
     // An expiry not yet taken is taken as this call returns, and counted.
     if (setitimer(ITIMER_REAL, &timer_off, &left) != 0)
         return false;
-    if (expiries >= (is_zero(rest_after_tick) ? 1 : 2))
+    // A second expiry comes a span after the tick: past the bound.
+    if (expiries >= 2)
         return false;
-    timeval rest = left.it_value;
-    if (expiries == 0)
-        rest = sum(rest, rest_after_tick); // the tick had yet to come
-    else if (is_zero(rest))
+    timeval rest;
+    if (expiries == 0) {
+        rest = sum(left.it_value, rest_after_tick); // the tick had yet to come
+    } else if (is_zero(left.it_value)) {
         rest = rest_after_tick; // the tick was taken only now, before the kernel re-armed
-    return !is_zero(rest) && arm_tick(rest);
+    } else {
+        // The tick came (span - left) ago: rest - (span - left) remains.
+        rest = difference(sum(left.it_value, rest_after_tick), span);
+    }
+    return rest.tv_sec >= 0 && !is_zero(rest) && arm_tick(rest);
 }
 
 // "/proc/self/fd/N": opening it opens the very inode that descriptor N
