@@ -9,7 +9,7 @@ LIC_FILES_CHKSUM = "file://LICENSE;md5=76415b5dd7e8f0e2e11e535458d491ff"
 # keeps parsing offline and every build the same.
 FIFO_CLIENT_1_GIT_URI ?= "git://git.example.org/fifo_client_1.git;protocol=https;branch=main"
 SRC_URI = "${FIFO_CLIENT_1_GIT_URI}"
-SRCREV = "50773a69805df51e86740bde451f80780108d4fc"
+SRCREV = "04818321535d4291740806555640faf5653dc7c4"
 PV = "1.0.0+git"
 S = "${WORKDIR}/git"
 
