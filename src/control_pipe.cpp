@@ -27,9 +27,11 @@ constexpr timeval tick_length{.tv_sec = 0, .tv_usec = 10'000};
 
 // Expiries taken since the timer was last armed: the first is the tick.
 volatile sig_atomic_t expiries = 0;
-// What was left of the bound after the tick the timer was last armed with.
+// What was left of the bound after the tick the timer was last armed with,
+// and the interval it was armed with.
 timeval rest_after_tick{};
-// The timer's interval: the whole bound and a tick, longer than any rest.
+timeval armed_interval{};
+// The whole bound and a tick: longer than any rest.
 timeval span{};
 
 void count_expiry(int)
@@ -71,20 +73,29 @@ timeval difference(timeval a, const timeval& b)
 }
 
 // Arms a tick within what is left of the bound; the last tick falls on the
-// deadline. Once the tick is taken the kernel re-arms the timer a span after
-// it, and a span is longer than the bound: so the timer, read as it is
-// stopped, tells exactly how long ago the tick came, however late it was
-// taken, and it goes on expiring, so that a tick that lands just before a
-// blocking call is entered holds that call a span at most, never for ever.
+// deadline. Once the tick is taken the kernel re-arms the timer with its
+// interval, so stopping the timer at the next look tells how long ago the
+// tick came: what remains is left + rest - interval.
+// - The first arming takes the rest of the bound as its interval, so that a
+//   tick taken before the first blocking call is entered (a slow start)
+//   still ends that call at the deadline.
+// - Later armings take a span, longer than the bound, so that a tick taken
+//   late (the client stopped or starved across its deadline) still tells
+//   exactly how late it is: with the rest as the interval the kernel would
+//   skip whole intervals unseen.
 // Counting ticks instead would stretch the bound on a starved processor;
 // reading a clock would be one more import for the loader to bind at
 // start-up. Inlined, so that the first arming, with the bound built in,
 // costs no arithmetic at run time.
-[[gnu::always_inline]] inline bool arm_tick(const timeval& left)
+[[gnu::always_inline]] inline bool arm_tick(const timeval& left, bool first)
 {
     const timeval tick = shorter(left, tick_length) ? left : tick_length;
     rest_after_tick = difference(left, tick);
-    const itimerval pace{.it_interval = span, .it_value = tick};
+    if (!first)
+        armed_interval = span;
+    else
+        armed_interval = is_zero(rest_after_tick) ? tick_length : rest_after_tick;
+    const itimerval pace{.it_interval = armed_interval, .it_value = tick};
     if (setitimer(ITIMER_REAL, &pace, nullptr) != 0)
         return false;
     expiries = 0;
@@ -129,7 +140,7 @@ bool arm_deadline(int timeout_ms)
     const timeval bound{.tv_sec = timeout_ms / 1000,
                         .tv_usec = static_cast<suseconds_t>(timeout_ms % 1000) * 1000};
     span = sum(bound, tick_length);
-    return arm_tick(bound);
+    return arm_tick(bound, true);
 }
 
 // Whether any of the bound is left; if so, arms the next tick with what is
@@ -140,7 +151,7 @@ bool time_left()
     // An expiry not yet taken is taken as this call returns, and counted.
     if (setitimer(ITIMER_REAL, &timer_off, &left) != 0)
         return false;
-    // A second expiry comes a span after the tick: past the bound.
+    // A second expiry comes an interval after the tick: past the bound.
     if (expiries >= 2)
         return false;
     timeval rest;
@@ -149,10 +160,10 @@ bool time_left()
     } else if (is_zero(left.it_value)) {
         rest = rest_after_tick; // the tick was taken only now, before the kernel re-armed
     } else {
-        // The tick came (span - left) ago: rest - (span - left) remains.
-        rest = difference(sum(left.it_value, rest_after_tick), span);
+        // The tick came (interval - left) ago.
+        rest = difference(sum(left.it_value, rest_after_tick), armed_interval);
     }
-    return rest.tv_sec >= 0 && !is_zero(rest) && arm_tick(rest);
+    return rest.tv_sec >= 0 && !is_zero(rest) && arm_tick(rest, false);
 }
 
 // "/proc/self/fd/N": opening it opens the very inode that descriptor N
@@ -330,8 +341,13 @@ delivery_result deliver_to_found(const found_fifo& found, const char* path, pipe
 // command arrives once, or not at all.
 delivery_result deliver_within_bound(found_fifo& found, const char* path, pipe_command command)
 {
+    // A tick already taken since the timer was armed would leave the next
+    // blocking call waiting a whole span: it is counted as the tick it is
+    // instead.
+    bool tick_taken = false;
     for (;;) {
-        const delivery_result result = deliver_to_found(found, path, command);
+        const delivery_result result =
+            tick_taken ? delivery_result::timed_out : deliver_to_found(found, path, command);
         const bool waiting = result == delivery_result::timed_out || result == delivery_result::reader_left;
         // Without /proc, the path led to something other than the FIFO found.
         const bool path_moved = result == delivery_result::not_a_fifo;
@@ -339,6 +355,7 @@ delivery_result deliver_within_bound(found_fifo& found, const char* path, pipe_c
             return result;
         if (!follow_path(path, found) && path_moved)
             return result;
+        tick_taken = expiries != 0;
     }
 }
 
