@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <ctime>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -13,106 +14,31 @@
 #ifndef CONTROL_PIPE_TIMEOUT_MS
 #error "CONTROL_PIPE_TIMEOUT_MS must be set by the build"
 #endif
-static_assert(CONTROL_PIPE_TIMEOUT_MS > 0, "an unbounded wait could hang the caller");
 
 const char control_pipe_path[] = CONTROL_PIPE_PATH;
 const int control_pipe_timeout_ms = CONTROL_PIPE_TIMEOUT_MS;
+// Checked as the int it became: a value past INT_MAX wraps to one that gives
+// up before it starts.
+static_assert(control_pipe_timeout_ms > 0, "the bound must be a positive int of milliseconds");
 
 namespace {
 
-// At each tick a waiting client looks at the path again. Times are kept as
-// the timer takes them, added and subtracted by hand: a 64-bit division is a
-// call into libgcc on 32-bit ARM.
-constexpr timeval tick_length{.tv_sec = 0, .tv_usec = 10'000};
-
-// Expiries taken since the timer was last armed: the first is the tick.
-volatile sig_atomic_t expiries = 0;
-// What was left of the bound after the tick the timer was last armed with,
-// and the interval it was armed with.
-timeval rest_after_tick{};
-timeval armed_interval{};
-// The whole bound and a tick: longer than any rest.
-timeval span{};
-
-void count_expiry(int)
-{
-    expiries = expiries + 1; // ++ on a volatile is deprecated
-}
-
-bool is_zero(const timeval& t)
-{
-    return t.tv_sec == 0 && t.tv_usec == 0;
-}
-
-bool shorter(const timeval& a, const timeval& b)
-{
-    return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_usec < b.tv_usec);
-}
-
-timeval sum(timeval a, const timeval& b)
-{
-    a.tv_sec += b.tv_sec;
-    a.tv_usec += b.tv_usec;
-    if (a.tv_usec >= 1'000'000) {
-        a.tv_usec -= 1'000'000;
-        ++a.tv_sec;
-    }
-    return a;
-}
-
-// a - b; negative seconds when b is longer.
-timeval difference(timeval a, const timeval& b)
-{
-    a.tv_sec -= b.tv_sec;
-    a.tv_usec -= b.tv_usec;
-    if (a.tv_usec < 0) {
-        a.tv_usec += 1'000'000;
-        --a.tv_sec;
-    }
-    return a;
-}
-
-// Arms a tick within what is left of the bound; the last tick falls on the
-// deadline. Once the tick is taken the kernel re-arms the timer with its
-// interval, so stopping the timer at the next look tells how long ago the
-// tick came: what remains is left + rest - interval.
-// - The first arming takes the rest of the bound as its interval, so that a
-//   tick taken before the first blocking call is entered (a slow start)
-//   still ends that call at the deadline.
-// - Later armings take a span, longer than the bound, so that a tick taken
-//   late (the client stopped or starved across its deadline) still tells
-//   exactly how late it is: with the rest as the interval the kernel would
-//   skip whole intervals unseen.
-// Counting ticks instead would stretch the bound on a starved processor;
-// reading a clock would be one more import for the loader to bind at
-// start-up. Inlined, so that the first arming, with the bound built in,
-// costs no arithmetic at run time.
-[[gnu::always_inline]] inline bool arm_tick(const timeval& left, bool first)
-{
-    const timeval tick = shorter(left, tick_length) ? left : tick_length;
-    rest_after_tick = difference(left, tick);
-    if (!first)
-        armed_interval = span;
-    else
-        armed_interval = is_zero(rest_after_tick) ? tick_length : rest_after_tick;
-    const itimerval pace{.it_interval = armed_interval, .it_value = tick};
-    if (setitimer(ITIMER_REAL, &pace, nullptr) != 0)
-        return false;
-    expiries = 0;
-    return true;
-}
-
-// A constant: nothing to zero at run time.
+// How often a waiting client wakes to look at the clock and at the path.
+// A FIFO made anew is followed within a tick; a client that waits out its
+// bound makes five to eight system calls a tick, so at most about 135 a
+// second.
+constexpr int tick_ms = 60;
 constexpr itimerval timer_off{};
 
-void disarm_deadline()
-{
-    // Cannot fail with a valid timer; if it did, the next tick would only
-    // interrupt a call that does not block.
-    (void)setitimer(ITIMER_REAL, &timer_off, nullptr);
-}
+// When the client gives up, on the monotonic clock: no tick is counted, so
+// a tick lost, late or sent by someone else cannot move it.
+timespec deadline;
 
-bool arm_deadline(int timeout_ms)
+// Only has to exist: its signal ends a blocked open or write with EINTR,
+// after which the client looks at the clock.
+void on_tick(int) {}
+
+bool start_ticking(int timeout_ms)
 {
     if (timeout_ms <= 0)
         return false;
@@ -121,49 +47,53 @@ bool arm_deadline(int timeout_ms)
     // memset on ARM): an empty mask, and no SA_RESTART, on purpose. The
     // handler goes in first, so that neither a tick still pending from the
     // caller nor a timer the caller left armed can kill the client.
-    static struct sigaction on_expiry;
-    on_expiry.sa_handler = count_expiry;
-    if (sigaction(SIGALRM, &on_expiry, nullptr) != 0)
+    static struct sigaction tick_handler;
+    tick_handler.sa_handler = on_tick;
+    if (sigaction(SIGALRM, &tick_handler, nullptr) != 0)
         return false;
 
     // A blocked mask survives exec; with SIGALRM blocked no tick would ever
     // end a wait. Only SIGALRM is let through: what else the caller blocked
-    // stays blocked. A tick the caller left pending is taken now, before
-    // the count starts.
+    // stays blocked.
     static sigset_t alarm_only; // zeroed, as above
     sigaddset(&alarm_only, SIGALRM);
     if (sigprocmask(SIG_UNBLOCK, &alarm_only, nullptr) != 0)
         return false;
 
-    // Replaces any timer the caller left armed: from here on only this one
-    // raises SIGALRM.
-    const timeval bound{.tv_sec = timeout_ms / 1000,
-                        .tv_usec = static_cast<suseconds_t>(timeout_ms % 1000) * 1000};
-    span = sum(bound, tick_length);
-    return arm_tick(bound, true);
+    // Read before the timer starts, so the tick that falls on a bound made
+    // of whole ticks finds it passed.
+    if (clock_gettime(CLOCK_MONOTONIC, &deadline) != 0)
+        return false;
+    deadline.tv_sec += timeout_ms / 1000;
+    deadline.tv_nsec += static_cast<long>(timeout_ms % 1000) * 1'000'000;
+    if (deadline.tv_nsec >= 1'000'000'000) {
+        deadline.tv_nsec -= 1'000'000'000;
+        ++deadline.tv_sec;
+    }
+
+    // Replaces any timer the caller left armed. The first tick comes after
+    // what the bound holds beyond whole ticks, so that the last one falls on
+    // the deadline. The kernel re-arms the timer at each tick taken, so it
+    // keeps ticking with nothing more done here.
+    const int first_tick_ms = timeout_ms % tick_ms != 0 ? timeout_ms % tick_ms : tick_ms;
+    const itimerval ticking{.it_interval = {.tv_sec = 0, .tv_usec = tick_ms * 1000},
+                            .it_value = {.tv_sec = 0, .tv_usec = first_tick_ms * 1000}};
+    return setitimer(ITIMER_REAL, &ticking, nullptr) == 0;
 }
 
-// Whether any of the bound is left; if so, arms the next tick with what is
-// left, read off the timer as it is stopped.
-bool time_left()
+void stop_ticking()
 {
-    itimerval left; // filled by setitimer
-    // An expiry not yet taken is taken as this call returns, and counted.
-    if (setitimer(ITIMER_REAL, &timer_off, &left) != 0)
-        return false;
-    // A second expiry comes an interval after the tick: past the bound.
-    if (expiries >= 2)
-        return false;
-    timeval rest;
-    if (expiries == 0) {
-        rest = sum(left.it_value, rest_after_tick); // the tick had yet to come
-    } else if (is_zero(left.it_value)) {
-        rest = rest_after_tick; // the tick was taken only now, before the kernel re-armed
-    } else {
-        // The tick came (interval - left) ago.
-        rest = difference(sum(left.it_value, rest_after_tick), armed_interval);
-    }
-    return rest.tv_sec >= 0 && !is_zero(rest) && arm_tick(rest, false);
+    // Cannot fail with a valid timer; if it did, the next tick would only
+    // interrupt a call that does not block.
+    (void)setitimer(ITIMER_REAL, &timer_off, nullptr);
+}
+
+bool deadline_passed()
+{
+    timespec now; // filled by clock_gettime
+    if (clock_gettime(CLOCK_MONOTONIC, &now) != 0)
+        return true;
+    return now.tv_sec > deadline.tv_sec || (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec);
 }
 
 // "/proc/self/fd/N": opening it opens the very inode that descriptor N
@@ -334,28 +264,23 @@ delivery_result deliver_to_found(const found_fifo& found, const char* path, pipe
     return result;
 }
 
-// Tries until the command is delivered, a failure is final, or the bound is
-// reached. A tick that ends a wait (for a reader, or on a full pipe), and a
-// reader that went away before the write, are followed by a fresh look at
-// the path and a new attempt. No failed attempt wrote anything, so the
-// command arrives once, or not at all.
+// Tries until the command is delivered, a failure is final, or the deadline
+// has passed. A tick that ends a wait (for a reader, or on a full pipe), and
+// a reader that went away before the write, are followed by a fresh look at
+// the path and a new attempt. A tick taken just before a blocking call is
+// entered costs that call one more tick, no more. No failed attempt wrote
+// anything, so the command arrives once, or not at all.
 delivery_result deliver_within_bound(found_fifo& found, const char* path, pipe_command command)
 {
-    // A tick already taken since the timer was armed would leave the next
-    // blocking call waiting a whole span: it is counted as the tick it is
-    // instead.
-    bool tick_taken = false;
     for (;;) {
-        const delivery_result result =
-            tick_taken ? delivery_result::timed_out : deliver_to_found(found, path, command);
+        const delivery_result result = deliver_to_found(found, path, command);
         const bool waiting = result == delivery_result::timed_out || result == delivery_result::reader_left;
         // Without /proc, the path led to something other than the FIFO found.
         const bool path_moved = result == delivery_result::not_a_fifo;
-        if ((!waiting && !path_moved) || !time_left())
+        if ((!waiting && !path_moved) || deadline_passed())
             return result;
         if (!follow_path(path, found) && path_moved)
             return result;
-        tick_taken = expiries != 0;
     }
 }
 
@@ -364,7 +289,7 @@ delivery_result deliver_within_bound(found_fifo& found, const char* path, pipe_c
 delivery_result deliver_pipe_command(const char* path, pipe_command command, int timeout_ms)
 {
     // Without a bound a missing reader would hang the caller.
-    if (!arm_deadline(timeout_ms))
+    if (!start_ticking(timeout_ms))
         return delivery_result::no_deadline;
 
     // The one lookup whose failure is final at once: a pipe that is not
@@ -376,7 +301,7 @@ delivery_result deliver_pipe_command(const char* path, pipe_command command, int
         (void)close(found.handle);
     }
 
-    disarm_deadline();
+    stop_ticking();
     return result;
 }
 

@@ -30,7 +30,7 @@ enum class delivery_result {
 // Writes `command` into the FIFO at `path`, opened write-only, waiting at
 // most `timeout_ms` in all. A path with no FIFO fails at once. Writes
 // nothing but a FIFO found at the path (and with /proc usable opens nothing
-// else). While it waits it looks at the path every 10 ms and turns to a
+// else). While it waits it looks at the path at every tick and turns to a
 // FIFO made anew there; when the reader leaves before the write, it
 // delivers to the next one within the bound.
 delivery_result deliver_pipe_command(const char* path, pipe_command command, int timeout_ms);
