@@ -8,9 +8,11 @@
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -20,6 +22,7 @@
 namespace {
 
 using std::chrono::milliseconds;
+using std::chrono::steady_clock;
 constexpr milliseconds bound = test_config::client_pipe_bound;
 
 class client_pipe : public client_fixture {};
@@ -43,23 +46,117 @@ TEST_F(client_pipe, missing_pipe_is_not_created)
     EXPECT_EQ(entries_in(dir.path()), 0);
 }
 
-TEST_F(client_pipe, without_a_reader_gives_up_at_the_bound)
+// The client as strace runs it, each of its calls in `calls` held 15 ms
+// on its way out: longer than the gap a tick could fall into unseen.
+// Under an emulator strace holds the emulator's calls, the client's among
+// them.
+command_line held_by_strace(const char* calls, const command_line& command)
 {
-    const run_result result = run_client({"resume_music"});
+    return run_by(
+        {"strace", "-f", "-o", "/dev/null", "-e", std::string("inject=") + calls + ":delay_exit=15000"},
+        command);
+}
+
+// Why a client cannot be held by strace here; empty when it can.
+std::string why_strace_cannot_hold()
+{
+    if (test_config::client_sanitized)
+        return "LeakSanitizer cannot run under ptrace";
+    if (std::system("strace -V >/dev/null 2>&1") != 0)
+        return "strace is not installed";
+    return "";
+}
+
+// What the test does to a client that waits for a reader; gives when it
+// let a stopped client go on.
+using let_go_at = std::optional<steady_clock::time_point>;
+using meddling = let_go_at (*)(child_process&);
+
+let_go_at leave_alone(child_process&)
+{
+    return std::nullopt;
+}
+
+let_go_at send_sigalrm(child_process& client)
+{
+    for (int sent = 0; sent < 4; ++sent) {
+        std::this_thread::sleep_for(bound / 5);
+        client.send(SIGALRM);
+    }
+    return std::nullopt;
+}
+
+// Stopped early in the wait, continued well past the deadline.
+let_go_at stop_past_the_deadline(child_process& client)
+{
+    std::this_thread::sleep_for(bound / 4);
+    client.send(SIGSTOP);
+    std::this_thread::sleep_for(bound * 5 / 4);
+    const auto continued = steady_clock::now();
+    client.send(SIGCONT);
+    return continued;
+}
+
+struct waiting_case {
+    const char* name;    // cppcheck-suppress unusedStructMember ; read by the instantiation's namer
+    const char* held_at; // the calls strace holds; none when null
+    meddling meanwhile;
+};
+
+class client_without_a_reader : public client_fixture, public testing::WithParamInterface<waiting_case> {};
+
+TEST_P(client_without_a_reader, gives_up_at_the_bound_whatever_befalls_it)
+{
+    const waiting_case& given = GetParam();
+    if (given.held_at != nullptr) {
+        if (const std::string why = why_strace_cannot_hold(); !why.empty())
+            GTEST_SKIP() << why;
+        if (given.held_at == std::string_view("!rt_sigreturn") && emulated())
+            GTEST_SKIP() << "every call of the emulator held would take seconds before the client starts";
+    }
+    const command_line command = client_command({"resume_music"});
+    child_process client(given.held_at != nullptr ? held_by_strace(given.held_at, command) : command,
+                         dir.path());
+    const let_go_at let_go = given.meanwhile(client);
+    const run_result result = client.wait(bound + std::chrono::seconds(5));
+
     expect_quiet_end(result, 0);
     expect_waited_out_the_bound(result);
+    if (let_go) {
+        EXPECT_LT(steady_clock::now() - *let_go, milliseconds(200)) << "ran on past its deadline";
+    }
 }
+
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(meanwhile, client_without_a_reader, testing::Values(
+    waiting_case{"left_alone", nullptr, leave_alone},
+    waiting_case{"sent_sigalrm", nullptr, send_sigalrm},
+    waiting_case{"stopped_past_its_deadline", nullptr, stop_past_the_deadline},
+    waiting_case{"held_as_it_arms_its_timer", "setitimer", leave_alone},
+    waiting_case{"held_at_every_call", "!rt_sigreturn", leave_alone}),
+    [](const testing::TestParamInfo<waiting_case>& param_info) { return std::string(param_info.param.name); });
+// clang-format on
 
 // How the service comes to a client that waits for a reader: it opens the
 // FIFO the client waits on, or, restarting, makes its FIFO anew, at once or
-// after a moment with no FIFO at the path.
-enum class service_comes { to_its_fifo, with_a_new_fifo, with_a_new_fifo_later };
+// after a moment with no FIFO at the path; the last while strace holds the
+// client at each look at the path, so that a tick comes during its first.
+enum class service_comes {
+    to_its_fifo,
+    with_a_new_fifo,
+    with_a_new_fifo_later,
+    with_a_new_fifo_to_a_held_client
+};
 
 class client_waiting : public client_fixture, public testing::WithParamInterface<service_comes> {};
 
 TEST_P(client_waiting, delivers_when_the_service_comes_within_the_bound)
 {
-    child_process client(client_command({"stop_music"}), dir.path());
+    const bool held = GetParam() == service_comes::with_a_new_fifo_to_a_held_client;
+    if (const std::string why = why_strace_cannot_hold(); held && !why.empty())
+        GTEST_SKIP() << why;
+    const command_line command = client_command({"stop_music"});
+    child_process client(held ? held_by_strace("%fstat", command) : command, dir.path());
     // Long enough for the client to be waiting in its open, short of the bound.
     std::this_thread::sleep_for(bound / 2);
     if (GetParam() != service_comes::to_its_fifo) {
@@ -75,13 +172,15 @@ TEST_P(client_waiting, delivers_when_the_service_comes_within_the_bound)
 
 std::string name_of(const testing::TestParamInfo<service_comes>& param_info)
 {
-    constexpr const char* names[] = {"to_its_fifo", "with_a_new_fifo", "with_a_new_fifo_later"};
+    constexpr const char* names[] = {"to_its_fifo", "with_a_new_fifo", "with_a_new_fifo_later",
+                                     "with_a_new_fifo_to_a_held_client"};
     return names[static_cast<int>(param_info.param)];
 }
 
 INSTANTIATE_TEST_SUITE_P(service, client_waiting,
                          testing::Values(service_comes::to_its_fifo, service_comes::with_a_new_fifo,
-                                         service_comes::with_a_new_fifo_later),
+                                         service_comes::with_a_new_fifo_later,
+                                         service_comes::with_a_new_fifo_to_a_held_client),
                          name_of);
 
 // A full pipe holds the client in its write until the last reader leaves,

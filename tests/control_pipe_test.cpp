@@ -68,12 +68,16 @@ TEST_F(control_pipe, missing_pipe_is_not_created)
 
 TEST_F(control_pipe, waits_for_a_reader_no_longer_than_the_bound)
 {
-    const auto started = steady_clock::now();
-    EXPECT_EQ(deliver_pipe_command(pipe.c_str(), resume_command, bound_ms), delivery_result::timed_out);
-    const auto waited = steady_clock::now() - started;
-    EXPECT_GE(waited, bound - milliseconds(5)) << "gave up before the bound: the open did not wait";
-    EXPECT_LT(waited, bound + milliseconds(500));
-    EXPECT_FALSE(timer_armed());
+    // A bound of whole ticks, one that is not, and one shorter than a tick.
+    for (const int wait_ms : {bound_ms, 130, 25}) {
+        const milliseconds wait_bound{wait_ms};
+        const auto started = steady_clock::now();
+        EXPECT_EQ(deliver_pipe_command(pipe.c_str(), resume_command, wait_ms), delivery_result::timed_out);
+        const auto waited = steady_clock::now() - started;
+        EXPECT_GE(waited, wait_bound - milliseconds(5)) << "gave up before the bound: the open did not wait";
+        EXPECT_LT(waited, wait_bound + milliseconds(200)) << "waited more than a tick past the bound";
+        EXPECT_FALSE(timer_armed());
+    }
 }
 
 TEST_F(control_pipe, full_pipe_is_given_up_within_the_bound)

@@ -49,6 +49,11 @@ std::string captured(int fd)
 
 } // namespace
 
+bool emulated()
+{
+    return !emulator_words().empty();
+}
+
 command_line target_command(const std::string& program, const std::vector<std::string>& args,
                             const std::optional<std::string>& argv0)
 {
@@ -84,12 +89,17 @@ command_line stand_in_command(const std::vector<std::string>& args)
     return target_command(test_config::stand_in_program, args);
 }
 
-command_line as_nobody(const command_line& command)
+command_line run_by(std::vector<std::string> runner, const command_line& command)
 {
-    command_line wrapped{"setpriv",
-                         {"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups", command.file}};
+    command_line wrapped{runner.front(), std::move(runner)};
+    wrapped.argv.push_back(command.file);
     wrapped.argv.insert(wrapped.argv.end(), command.argv.begin() + 1, command.argv.end());
     return wrapped;
+}
+
+command_line as_nobody(const command_line& command)
+{
+    return run_by({"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"}, command);
 }
 
 command_line from_careless_caller(const std::string& state, const command_line& command)
@@ -140,6 +150,12 @@ child_process::~child_process()
     }
     close(out_fd_);
     close(err_fd_);
+}
+
+void child_process::send(int signal_number)
+{
+    if (pid_ > 0)
+        kill(pid_, signal_number);
 }
 
 run_result child_process::wait(std::chrono::milliseconds limit)

@@ -16,6 +16,8 @@ struct command_line {
     std::vector<std::string> argv; // argv[0] included
 };
 
+// Whether the target's programs run under an emulator.
+bool emulated();
 // A program built for the target, shown `argv0` as its name when one is given.
 command_line target_command(const std::string& program, const std::vector<std::string>& args,
                             const std::optional<std::string>& argv0 = std::nullopt);
@@ -24,6 +26,9 @@ std::string client_program();
 command_line client_command(const std::vector<std::string>& args,
                             const std::optional<std::string>& argv0 = std::nullopt);
 command_line stand_in_command(const std::vector<std::string>& args);
+// The same command, run by another program: `runner` is that program's name
+// and the arguments that come before the command.
+command_line run_by(std::vector<std::string> runner, const command_line& command);
 // The same command, run as the unprivileged user "nobody".
 command_line as_nobody(const command_line& command);
 // The same command, started with the process state `state` that
@@ -50,6 +55,9 @@ public:
     child_process& operator=(const child_process&) = delete;
 
     run_result wait(std::chrono::milliseconds limit = std::chrono::seconds(20));
+    // Sends `signal_number` to the program started (to its emulator, which
+    // passes it on).
+    void send(int signal_number);
 
 private:
     pid_t pid_ = -1;
