@@ -9,7 +9,7 @@ for task in "$@"; do
     build) packages="$packages cmake ninja-build g++ binutils gzip" ;;
     test) packages="$packages cmake ninja-build g++ binutils googletest g++-arm-linux-gnueabihf qemu-user
                     clang-format cppcheck man-db groff-base mandoc util-linux dpkg dpkg-dev bash
-                    lintian devscripts gzip git clang make musl musl-dev" ;;
+                    lintian devscripts gzip git clang make musl musl-dev strace" ;;
     debian) packages="$packages debhelper dpkg-dev mmdebstrap lintian util-linux coreutils" ;;
     system-test) packages="$packages qemu-system-arm cpio gzip apt dpkg coreutils" ;;
     bench) packages="$packages cmake ninja-build g++ binutils g++-arm-linux-gnueabihf musl musl-dev valgrind strace dash coreutils

@@ -47,14 +47,14 @@ mkdir -p "$work"
 # What the guests need: the kernels that the metapackages name today (their
 # ABI number changes with security updates), busybox, the C and C++
 # runtime; for the tests setpriv and its library (busybox's setpriv has no
-# --reuid), and the hotkey daemons triggerhappy (with the libraries of
+# --reuid), strace and its library, and the hotkey daemons triggerhappy (with the libraries of
 # libsystemd0) and acpid; for the benchmark valgrind, which needs
 # libc6-dbg's symbols of the loader, and the programs measured beside the
 # client.
 runtime="busybox-static libc6 libgcc-s1 libstdc++6"
 if [ "$mode" = test ]; then
     packages="$runtime util-linux libcap-ng0 triggerhappy libsystemd0 libcap2 libgcrypt20 libgpg-error0
-              liblz4-1 liblzma5 libzstd1 acpid"
+              liblz4-1 liblzma5 libzstd1 acpid strace libunwind8"
     kernels="armmp:armhf arm64:arm64"
 else
     packages="$runtime libc6-dbg valgrind coreutils dash daemontools s6"
@@ -124,7 +124,7 @@ cp "$build/tools/morvelin_stand_in" "$root$build/tools/"
 echo "$build" > "$root/etc/fifo_client_1-build"
 
 if [ "$mode" = test ]; then
-    cp "$unpacked/usr/bin/setpriv" "$root/usr/bin/setpriv"
+    cp "$unpacked/usr/bin/setpriv" "$unpacked/usr/bin/strace" "$root/usr/bin/"
     mkdir -p "$root/usr/sbin" "$root/run"
     cp "$unpacked/usr/sbin/thd" "$unpacked/usr/sbin/acpid" "$root/usr/sbin/"
     # thd drops to the user "nobody" by name.
