@@ -194,9 +194,10 @@ share/doc/fifo-client-1/examples/acpid/fifo_client_1-stop
 share/doc/fifo-client-1/examples/triggerhappy/fifo_client_1.conf
 share/man/man1/fifo_client_1.1.gz"
 
-# check_install ROW MACHINE COMPILER LINKAGE: the files, the machine, the
-# hardening, the program's path in the examples, and no hardening flag given
-# twice on a compile or link line.
+# check_install ROW MACHINE COMPILER LINKAGE: the files, the install
+# manifest (which must list them all, so that the install can be undone), the
+# machine, the hardening, the program's path in the examples, and no
+# hardening flag given twice on a compile or link line.
 check_install() {
     dir=$work/$1
     exe=$(find "$dir/dest" -name fifo_client_1 -path '*/bin/*')
@@ -207,6 +208,11 @@ check_install() {
     [ "$4" = dynamic ] || expected=$(printf '%s\nshare/lintian/overrides/fifo-client-1\n' "$expected_files" | sort)
     [ "$files" = "$expected" ] || fail "$1 installs:
 $files"
+    # In the build folder, or in the source folder where Buildroot builds.
+    manifest=$(ls "$dir/build/install_manifest.txt" "$dir/src/install_manifest.txt" 2> /dev/null)
+    listed=$(sed "s|^${prefix#"$dir/dest"}/||" "$manifest" | sort)
+    [ "$listed" = "$files" ] || fail "$1's install_manifest.txt lists:
+$listed"
     installed=${exe#"$dir/dest"}
     grep -q "^KEY_PLAYCD .* $installed resume_music\$" "$prefix/share/doc/fifo-client-1/examples/triggerhappy/fifo_client_1.conf" &&
         grep -q "^action=$installed stop_music &\$" "$prefix/share/doc/fifo-client-1/examples/acpid/fifo_client_1-stop" ||
