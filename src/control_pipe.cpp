@@ -21,6 +21,13 @@ const int control_pipe_timeout_ms = CONTROL_PIPE_TIMEOUT_MS;
 // up before it starts.
 static_assert(control_pipe_timeout_ms > 0, "the bound must be a positive int of milliseconds");
 
+// What a copied executable was built for, for `strings` to show: plain
+// bytes, so the loader has nothing to do for them at start-up.
+#define FIFO_CLIENT_TEXT(x) #x
+#define FIFO_CLIENT_NUMBER_TEXT(x) FIFO_CLIENT_TEXT(x)
+[[gnu::used]] constexpr char built_for[] = "fifo_client_1 built for pipe " CONTROL_PIPE_PATH
+                                           ", bound " FIFO_CLIENT_NUMBER_TEXT(CONTROL_PIPE_TIMEOUT_MS) " ms";
+
 namespace {
 
 // How often a waiting client wakes to look at the clock and at the path.

@@ -6,11 +6,17 @@
 # nothing at all, has no interpreter, is a static PIE where the toolchain
 # links one, and has what hardening a static program can show. Clang 14 with
 # glibc 2.36 calls no fortified function for what the client does, so only
-# GNU builds must show one.
-# Usage: check_executable.sh EXECUTABLE host|armhf STRIP GNU|Clang [dynamic|static-pie|static]
+# GNU builds must show one. Whatever the build, `strings` shows the pipe and
+# bound it was built for on one line (the shipped ones unless given).
+# Usage: check_executable.sh EXECUTABLE host|armhf STRIP GNU|Clang [dynamic|static-pie|static [PIPE BOUND_MS]]
 set -u
 exe=$1 kind=$2 strip=$3 compiler=$4 linkage=${5:-dynamic}
+built_for="fifo_client_1 built for pipe ${6:-/app/morvelin-service/sock/morvelin.fifo}, bound ${7:-2000} ms"
 . "$(dirname "$0")/check_helpers.sh"
+
+shown=$(strings -a "$exe" | grep -c '^fifo_client_1 built for ')
+[ "$shown" -eq 1 ] && strings -a "$exe" | grep -qxF "$built_for" ||
+    fail "strings does not show '$built_for' once ($shown lines of its kind)"
 
 needed=$(readelf -d "$exe" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort | tr '\n' ' ')
 expected="libc.so.6 "
