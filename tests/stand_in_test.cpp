@@ -4,6 +4,7 @@
 #include "scratch_dir.hpp"
 
 #include <chrono>
+#include <csignal>
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <string>
@@ -52,6 +53,30 @@ TEST(stand_in, receives_what_the_client_sends)
     for (const char* action : {"resume_music", "stop_music"})
         EXPECT_EQ(run(client_command({action}), dir.path()).status, 0);
     EXPECT_EQ(service.wait().out, "resume\nstop\n");
+}
+
+// Commands the pipe took while the service was not reading were delivered:
+// they die with the pipe's last opener unless read before it exits.
+TEST(stand_in, prints_what_the_pipe_holds_when_told_to_stop)
+{
+    for (const int stop_signal : {SIGTERM, SIGINT}) {
+        scratch_dir dir;
+        ASSERT_EQ(mkdir((dir / "sock").c_str(), 0755), 0);
+        const std::string pipe = dir / "sock/morvelin.fifo";
+        child_process service(stand_in_command({pipe}), dir.path());
+        ASSERT_TRUE(wait_for_fifo(pipe));
+        // Its open ends once the service holds the pipe, and so is ready.
+        EXPECT_EQ(run(client_command({"stop_music"}), dir.path()).status, 0);
+        service.send(SIGSTOP);
+        for (const char* action : {"resume_music", "stop_music", "resume_music"})
+            EXPECT_EQ(run(client_command({action}), dir.path()).status, 0);
+        service.send(stop_signal);
+        service.send(SIGCONT);
+        const run_result result = service.wait();
+        EXPECT_TRUE(result.exited) << "killed by signal " << result.signal;
+        EXPECT_EQ(result.status, 0);
+        EXPECT_EQ(result.out, "stop\nresume\nstop\nresume\n");
+    }
 }
 
 // What the stand-in refuses, with its status; nothing is made or changed.
