@@ -2,9 +2,9 @@
 // writing one command byte into its control pipe.
 #include "control_pipe.hpp"
 
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -23,12 +23,22 @@ constexpr action actions[] = {
 // Shown when the system passes no program name at all.
 constexpr const char fallback_program_name[] = "fifo_client_1";
 
-const action* find_action(const char* keyword)
+// Whether `typed` is `keyword`, byte by byte, to the end of both. Written
+// out: strcmp would be one more symbol for the loader to bind at start-up.
+bool is_keyword(const char* typed, const char* keyword)
 {
-    for (const action& candidate : actions)
-        if (std::strcmp(candidate.keyword, keyword) == 0)
-            return &candidate;
-    return nullptr;
+    while (*keyword != '\0' && *typed == *keyword) {
+        ++typed;
+        ++keyword;
+    }
+    return *typed == *keyword;
+}
+
+const action* find_action(const char* typed)
+{
+    const action* found = std::ranges::find_if(
+        actions, [typed](const action& candidate) { return is_keyword(typed, candidate.keyword); });
+    return found != std::ranges::end(actions) ? found : nullptr;
 }
 
 void ignore_signal(int signal_number)
