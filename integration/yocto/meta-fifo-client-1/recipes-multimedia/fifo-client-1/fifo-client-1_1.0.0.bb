@@ -9,7 +9,7 @@ LIC_FILES_CHKSUM = "file://LICENSE;md5=76415b5dd7e8f0e2e11e535458d491ff"
 # keeps parsing offline and every build the same.
 FIFO_CLIENT_1_GIT_URI ?= "git://git.example.org/fifo_client_1.git;protocol=https;branch=main"
 SRC_URI = "${FIFO_CLIENT_1_GIT_URI}"
-SRCREV = "41deafc929351c2cdb4522246fc52f60fb2b99c0"
+SRCREV = "bfe154152afa7222dd88644976ccd0da08bdd90a"
 PV = "1.0.0+git"
 S = "${WORKDIR}/git"
 
