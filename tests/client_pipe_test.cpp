@@ -47,23 +47,29 @@ TEST_F(client_pipe, missing_pipe_is_not_created)
 }
 
 // The client as strace runs it, each of its calls in `calls` held 15 ms
-// on its way out: longer than the gap a tick could fall into unseen.
-// Under an emulator strace holds the emulator's calls, the client's among
-// them.
+// on its way out: longer than the gap a tick could fall into unseen. No
+// calls, no strace. Under an emulator strace holds the emulator's calls,
+// the client's among them.
 command_line held_by_strace(const char* calls, const command_line& command)
 {
+    if (calls == nullptr)
+        return command;
     return run_by(
         {"strace", "-f", "-o", "/dev/null", "-e", std::string("inject=") + calls + ":delay_exit=15000"},
         command);
 }
 
-// Why a client cannot be held by strace here; empty when it can.
-std::string why_strace_cannot_hold()
+// Why the client cannot be held at `calls` here; empty when it can.
+std::string why_strace_cannot_hold(const char* calls)
 {
+    if (calls == nullptr)
+        return "";
     if (test_config::client_sanitized)
         return "LeakSanitizer cannot run under ptrace";
     if (std::system("strace -V >/dev/null 2>&1") != 0)
         return "strace is not installed";
+    if (calls == std::string_view("!rt_sigreturn") && emulated())
+        return "every call of the emulator held would take seconds before the client starts";
     return "";
 }
 
@@ -108,15 +114,9 @@ class client_without_a_reader : public client_fixture, public testing::WithParam
 TEST_P(client_without_a_reader, gives_up_at_the_bound_whatever_befalls_it)
 {
     const waiting_case& given = GetParam();
-    if (given.held_at != nullptr) {
-        if (const std::string why = why_strace_cannot_hold(); !why.empty())
-            GTEST_SKIP() << why;
-        if (given.held_at == std::string_view("!rt_sigreturn") && emulated())
-            GTEST_SKIP() << "every call of the emulator held would take seconds before the client starts";
-    }
-    const command_line command = client_command({"resume_music"});
-    child_process client(given.held_at != nullptr ? held_by_strace(given.held_at, command) : command,
-                         dir.path());
+    if (const std::string why = why_strace_cannot_hold(given.held_at); !why.empty())
+        GTEST_SKIP() << why;
+    child_process client(held_by_strace(given.held_at, client_command({"resume_music"})), dir.path());
     const let_go_at let_go = given.meanwhile(client);
     const run_result result = client.wait(bound + std::chrono::seconds(5));
 
@@ -152,11 +152,10 @@ class client_waiting : public client_fixture, public testing::WithParamInterface
 
 TEST_P(client_waiting, delivers_when_the_service_comes_within_the_bound)
 {
-    const bool held = GetParam() == service_comes::with_a_new_fifo_to_a_held_client;
-    if (const std::string why = why_strace_cannot_hold(); held && !why.empty())
+    const char* held_at = GetParam() == service_comes::with_a_new_fifo_to_a_held_client ? "%fstat" : nullptr;
+    if (const std::string why = why_strace_cannot_hold(held_at); !why.empty())
         GTEST_SKIP() << why;
-    const command_line command = client_command({"stop_music"});
-    child_process client(held ? held_by_strace("%fstat", command) : command, dir.path());
+    child_process client(held_by_strace(held_at, client_command({"stop_music"})), dir.path());
     // Long enough for the client to be waiting in its open, short of the bound.
     std::this_thread::sleep_for(bound / 2);
     if (GetParam() != service_comes::to_its_fifo) {

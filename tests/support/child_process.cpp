@@ -104,9 +104,7 @@ command_line as_nobody(const command_line& command)
 
 command_line from_careless_caller(const std::string& state, const command_line& command)
 {
-    std::vector<std::string> args{state, command.file};
-    args.insert(args.end(), command.argv.begin() + 1, command.argv.end());
-    return target_command(test_config::careless_caller_program, args);
+    return run_by(target_command(test_config::careless_caller_program, {state}).argv, command);
 }
 
 child_process::child_process(const command_line& command, const std::string& cwd)

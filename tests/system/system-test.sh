@@ -47,10 +47,10 @@ mkdir -p "$work"
 # What the guests need: the kernels that the metapackages name today (their
 # ABI number changes with security updates), busybox, the C and C++
 # runtime; for the tests setpriv and its library (busybox's setpriv has no
-# --reuid), strace and its library, and the hotkey daemons triggerhappy (with the libraries of
-# libsystemd0) and acpid; for the benchmark valgrind, which needs
-# libc6-dbg's symbols of the loader, and the programs measured beside the
-# client.
+# --reuid), strace and its library, and the hotkey daemons triggerhappy
+# (with the libraries of libsystemd0) and acpid; for the benchmark valgrind,
+# which needs libc6-dbg's symbols of the loader, and the programs measured
+# beside the client.
 runtime="busybox-static libc6 libgcc-s1 libstdc++6"
 if [ "$mode" = test ]; then
     packages="$runtime util-linux libcap-ng0 triggerhappy libsystemd0 libcap2 libgcrypt20 libgpg-error0
