@@ -1,3 +1,5 @@
+// The bounded pipe writer. How it works and why: docs/development.md, "How
+// the client uses the pipe".
 #include "control_pipe.hpp"
 
 #include <cerrno>
@@ -17,12 +19,10 @@
 
 const char control_pipe_path[] = CONTROL_PIPE_PATH;
 const int control_pipe_timeout_ms = CONTROL_PIPE_TIMEOUT_MS;
-// Checked as the int it became: a value past INT_MAX wraps to one that gives
-// up before it starts.
+// Checked as the int it became: a value past INT_MAX wraps.
 static_assert(control_pipe_timeout_ms > 0, "the bound must be a positive int of milliseconds");
 
-// What a copied executable was built for, for `strings` to show: plain
-// bytes, so the loader has nothing to do for them at start-up.
+// For `strings` to show what a copied executable was built for.
 #define FIFO_CLIENT_TEXT(x) #x
 #define FIFO_CLIENT_NUMBER_TEXT(x) FIFO_CLIENT_TEXT(x)
 [[gnu::used]] constexpr char built_for[] = "fifo_client_1 built for pipe " CONTROL_PIPE_PATH
@@ -31,284 +31,235 @@ static_assert(control_pipe_timeout_ms > 0, "the bound must be a positive int of 
 namespace {
 
 // How often a waiting client wakes to look at the clock and at the path.
-// A FIFO made anew is followed within a tick; a client that waits out its
-// bound makes five to eight system calls a tick, so at most about 135 a
-// second.
 constexpr int tick_ms = 60;
 constexpr itimerval timer_off{};
 
-// When the client gives up, on the monotonic clock: no tick is counted, so
-// a tick lost, late or sent by someone else cannot move it.
-timespec deadline;
-
-// Only has to exist: its signal ends a blocked open or write with EINTR,
-// after which the client looks at the clock.
+// Only has to exist: its signal ends a blocked call with EINTR.
 void on_tick(int) {}
 
-bool start_ticking(int timeout_ms)
-{
-    if (timeout_ms <= 0)
-        return false;
-
-    // Zeroed in static storage (zeroing one on the stack would import
-    // memset on ARM): an empty mask, and no SA_RESTART, on purpose. The
-    // handler goes in first, so that neither a tick still pending from the
-    // caller nor a timer the caller left armed can kill the client.
-    static struct sigaction tick_handler;
-    tick_handler.sa_handler = on_tick;
-    if (sigaction(SIGALRM, &tick_handler, nullptr) != 0)
-        return false;
-
-    // A blocked mask survives exec; with SIGALRM blocked no tick would ever
-    // end a wait. Only SIGALRM is let through: what else the caller blocked
-    // stays blocked.
-    static sigset_t alarm_only; // zeroed, as above
-    sigaddset(&alarm_only, SIGALRM);
-    if (sigprocmask(SIG_UNBLOCK, &alarm_only, nullptr) != 0)
-        return false;
-
-    // Read before the timer starts, so the tick that falls on a bound made
-    // of whole ticks finds it passed.
-    if (clock_gettime(CLOCK_MONOTONIC, &deadline) != 0)
-        return false;
-    deadline.tv_sec += timeout_ms / 1000;
-    deadline.tv_nsec += static_cast<long>(timeout_ms % 1000) * 1'000'000;
-    if (deadline.tv_nsec >= 1'000'000'000) {
-        deadline.tv_nsec -= 1'000'000'000;
-        ++deadline.tv_sec;
-    }
-
-    // Replaces any timer the caller left armed. The first tick comes after
-    // what the bound holds beyond whole ticks, so that the last one falls on
-    // the deadline. The kernel re-arms the timer at each tick taken, so it
-    // keeps ticking with nothing more done here.
-    const int first_tick_ms = timeout_ms % tick_ms != 0 ? timeout_ms % tick_ms : tick_ms;
-    const itimerval ticking{.it_interval = {.tv_sec = 0, .tv_usec = tick_ms * 1000},
-                            .it_value = {.tv_sec = 0, .tv_usec = first_tick_ms * 1000}};
-    return setitimer(ITIMER_REAL, &ticking, nullptr) == 0;
-}
-
-void stop_ticking()
-{
-    // Cannot fail with a valid timer; if it did, the next tick would only
-    // interrupt a call that does not block.
-    (void)setitimer(ITIMER_REAL, &timer_off, nullptr);
-}
-
-bool deadline_passed()
+bool passed(const timespec& moment)
 {
     timespec now; // filled by clock_gettime
     if (clock_gettime(CLOCK_MONOTONIC, &now) != 0)
         return true;
-    return now.tv_sec > deadline.tv_sec || (now.tv_sec == deadline.tv_sec && now.tv_nsec >= deadline.tv_nsec);
+    return now.tv_sec > moment.tv_sec || (now.tv_sec == moment.tv_sec && now.tv_nsec >= moment.tv_nsec);
 }
 
-// "/proc/self/fd/N": opening it opens the very inode that descriptor N
-// holds, with no second lookup of the path that could land elsewhere.
-// Written by hand: a formatting function would be one more import for the
-// loader to bind at start-up.
-class descriptor_path {
-public:
-    explicit descriptor_path(int fd)
-    {
-        auto number = static_cast<unsigned>(fd);
-        char* end = text_ + sizeof prefix - 1;
-        unsigned rest = number;
-        do {
-            ++end;
-            rest /= 10;
-        } while (rest != 0);
-        *end = '\0';
-        do {
-            *--end = static_cast<char>('0' + number % 10);
-            number /= 10;
-        } while (number != 0);
+// Sets `moment` to `ms` from now; false when the clock cannot be read.
+bool set_in(int ms, timespec& moment)
+{
+    if (clock_gettime(CLOCK_MONOTONIC, &moment) != 0)
+        return false;
+    moment.tv_sec += ms / 1000;
+    moment.tv_nsec += (ms % 1000) * 1'000'000L;
+    if (moment.tv_nsec >= 1'000'000'000L) {
+        moment.tv_nsec -= 1'000'000'000L;
+        ++moment.tv_sec;
     }
-    const char* c_str() const { return text_; }
+    return true;
+}
 
-private:
-    static constexpr char prefix[] = "/proc/self/fd/";
-    // The prefix, the ten digits of the largest descriptor, the zero.
-    char text_[sizeof prefix + 10] = "/proc/self/fd/";
-};
+bool start_ticking(int timeout_ms, timespec& deadline)
+{
+    // Only SIGALRM is unblocked; the rest of the caller's mask stays. Zeroed
+    // in static storage: on ARM, zeroing it on the stack imports memset.
+    static sigset_t alarm_only;
+    sigaddset(&alarm_only, SIGALRM);
+    if (timeout_ms <= 0 || sigprocmask(SIG_UNBLOCK, &alarm_only, nullptr) != 0 ||
+        !set_in(timeout_ms, deadline))
+        return false;
+    // Replaces any timer the caller left armed. The first tick takes what the
+    // bound holds beyond whole ticks, so that the last falls on the deadline.
+    const int first_ms = timeout_ms % tick_ms != 0 ? timeout_ms % tick_ms : tick_ms;
+    const itimerval ticking{.it_interval = {.tv_sec = 0, .tv_usec = tick_ms * 1000},
+                            .it_value = {.tv_sec = 0, .tv_usec = first_ms * 1000}};
+    return setitimer(ITIMER_REAL, &ticking, nullptr) == 0;
+}
 
-// The FIFO found at the path: a handle on it that opens nothing, and which
-// inode it is.
-struct found_fifo {
+// A FIFO found at the path: a handle that opens nothing, and which inode.
+struct fifo_found {
     int handle = -1;
     dev_t device = 0;
     ino_t inode = 0;
 };
 
-// Whether descriptor `fd` holds the FIFO found.
-bool holds_found(int fd, const found_fifo& found)
+bool holds(int fd, const fifo_found& found)
 {
-    struct stat status; // filled by fstat, read only when it succeeds
+    struct stat status; // filled by fstat
     return fstat(fd, &status) == 0 && status.st_dev == found.device && status.st_ino == found.inode;
 }
 
-// Looks `path` up, and keeps what is there in `found` when it is a FIFO;
-// otherwise gives false, and `failure` says why. O_PATH opens nothing: no
-// device acts on it and no file sees an open. Opening has effects on
-// anything but a FIFO (notifications and broken leases on a file, a new
-// terminal from /dev/ptmx, a device that acts on open), so only what is a
-// FIFO is ever opened.
-bool look_up(const char* path, found_fifo& found, delivery_result& failure)
+enum class lookup { fifo, no_fifo, interrupted };
+
+// O_PATH opens nothing, so a file or device at the path sees no open.
+lookup look_up(const char* path, fifo_found& found)
 {
     const int handle = open(path, O_PATH | O_CLOEXEC);
-    if (handle < 0) {
-        failure = errno == EINTR ? delivery_result::timed_out : delivery_result::open_failed;
-        return false;
-    }
-    struct stat status; // filled by fstat, read only when it succeeds
-    const bool examined = fstat(handle, &status) == 0;
-    if (!examined || !S_ISFIFO(status.st_mode)) {
+    if (handle < 0)
+        return errno == EINTR ? lookup::interrupted : lookup::no_fifo;
+    struct stat status; // filled by fstat
+    if (fstat(handle, &status) != 0 || !S_ISFIFO(status.st_mode)) {
         (void)close(handle);
-        failure = examined ? delivery_result::not_a_fifo : delivery_result::open_failed;
-        return false;
+        return lookup::no_fifo;
     }
     found = {handle, status.st_dev, status.st_ino};
-    return true;
+    return lookup::fifo;
 }
 
-// A service that restarts may make its FIFO anew (unlink, then mkfifo) and
-// will only ever read the new one, so the client turns to it. A path that is
-// missing for a moment, or that leads to anything but a FIFO, changes
-// nothing. Gives whether the client now holds another FIFO.
-bool follow_path(const char* path, found_fifo& found)
+// A service that restarts may make its FIFO anew and read only the new one.
+// A path with no FIFO on it for the moment changes nothing. Gives whether
+// `found` is now another FIFO.
+bool follow(const char* path, fifo_found& found)
 {
-    found_fifo now;
-    delivery_result ignored = delivery_result::open_failed;
-    if (!look_up(path, now, ignored))
+    fifo_found now;
+    if (look_up(path, now) != lookup::fifo)
         return false;
-    if (now.device == found.device && now.inode == found.inode) {
-        (void)close(now.handle);
-        return false;
-    }
-    (void)close(found.handle);
-    found = now;
-    return true;
+    const bool moved = now.device != found.device || now.inode != found.inode;
+    (void)close(moved ? found.handle : now.handle);
+    if (moved)
+        found = now;
+    return moved;
 }
 
-// Whether `name` leads to the FIFO found; looked at without opening it.
-bool leads_to_found(const char* name, const found_fifo& found)
+bool leads_to(const char* name, const fifo_found& found)
 {
     const int handle = open(name, O_PATH | O_CLOEXEC);
-    if (handle < 0)
-        return false;
-    const bool found_there = holds_found(handle, found);
-    (void)close(handle);
-    return found_there;
+    const bool there = handle >= 0 && holds(handle, found);
+    if (handle >= 0)
+        (void)close(handle);
+    return there;
 }
 
-// Opens the FIFO found for writing; on failure gives -1, and `failure` says
-// why (timed_out: a tick ended the wait for a reader).
-int open_found(const found_fifo& found, const char* path, delivery_result& failure)
+// "/proc/self/fd/N": opening it opens the inode that descriptor N holds,
+// with no second lookup of the path. Formatted by hand: snprintf would be
+// one more import for the loader to bind at start-up.
+class descriptor_name {
+public:
+    explicit descriptor_name(int fd)
+    {
+        unsigned digits = 1;
+        for (auto rest = static_cast<unsigned>(fd); rest >= 10; rest /= 10)
+            ++digits;
+        char* digit = text_ + sizeof prefix - 1 + digits;
+        *digit = '\0';
+        for (auto rest = static_cast<unsigned>(fd); digits-- > 0; rest /= 10)
+            *--digit = static_cast<char>('0' + rest % 10);
+    }
+    const char* c_str() const { return text_; }
+
+private:
+    static constexpr char prefix[] = "/proc/self/fd/";
+    char text_[sizeof prefix + 10] = "/proc/self/fd/"; // and ten digits at most
+};
+
+// What one try at the FIFO found came to.
+enum class step {
+    delivered,
+    refused,
+    unanswered, // no reader took it yet: a tick came, or the reader left
+    lost,       // the name no longer leads to the FIFO found
+};
+
+// A plain blocking write-only open, which a reader or a tick ends; kept only
+// when it holds the FIFO found. Gives the descriptor, or -1 and why.
+int open_if_found(const char* name, const fifo_found& found, const timespec& limit, step& failure)
 {
-    // A plain blocking open: a non-blocking one would fail at once while the
-    // service is between two opens of its read end.
-    const descriptor_path by_handle(found.handle);
-    int fd = open(by_handle.c_str(), O_WRONLY);
-    if (fd >= 0 && holds_found(fd, found))
+    failure = step::unanswered;
+    if (passed(limit))
+        return -1;
+    const int fd = open(name, O_WRONLY);
+    if (fd >= 0 && holds(fd, found))
         return fd;
-    if (fd < 0 && errno == EINTR) {
-        failure = delivery_result::timed_out;
+    if (fd < 0 && errno == EINTR)
         return -1;
-    }
-    if (fd >= 0) {
-        // A /proc that is not the kernel's led elsewhere: never written.
+    if (fd >= 0)
         (void)close(fd);
-    } else if (leads_to_found(by_handle.c_str(), found)) {
-        // The FIFO itself refused (permissions). Its path would meet the
-        // same refusal, or whatever was swapped in meanwhile: it stays
-        // unopened.
-        failure = delivery_result::open_failed;
-        return -1;
-    }
-    // No usable /proc: none mounted (early boot, a bare chroot), one the
-    // caller may not enter, or one that is not the kernel's. The path is
-    // looked up again, and the check after the open keeps the write away
-    // from anything but the FIFO found.
-    fd = open(path, O_WRONLY);
-    if (fd < 0) {
-        failure = errno == EINTR ? delivery_result::timed_out : delivery_result::open_failed;
-        return -1;
-    }
-    if (!holds_found(fd, found)) {
-        (void)close(fd);
-        failure = delivery_result::not_a_fifo;
-        return -1;
-    }
-    return fd;
+    // A refusal by the FIFO itself (permissions) is final: its path would
+    // meet the same.
+    failure = fd < 0 && leads_to(name, found) ? step::refused : step::lost;
+    return -1;
 }
 
-delivery_result write_command(int fd, pipe_command command)
+step try_once(const fifo_found& found, const char* path, pipe_command command, const timespec& limit)
 {
-    const ssize_t written = write(fd, command.data(), command.size());
-    if (written == static_cast<ssize_t>(command.size()))
-        return delivery_result::delivered;
-    // A pipe write this small is all or nothing: when a tick ends a write
-    // blocked on a full pipe, nothing went in, and it is made again.
-    if (written < 0 && errno == EINTR)
-        return delivery_result::timed_out;
-    // SIGPIPE is ignored by the client, so a reader that is gone shows as
-    // EPIPE; nothing went in either.
-    if (written < 0 && errno == EPIPE)
-        return delivery_result::reader_left;
-    return delivery_result::write_failed;
-}
-
-delivery_result deliver_to_found(const found_fifo& found, const char* path, pipe_command command)
-{
-    delivery_result failure = delivery_result::open_failed;
-    const int fd = open_found(found, path, failure);
+    step failure = step::unanswered;
+    int fd = open_if_found(descriptor_name(found.handle).c_str(), found, limit, failure);
+    // No usable /proc (none mounted, one the caller may not enter, one not
+    // the kernel's): the path, when it leads to the FIFO found, so that only
+    // a swap between the two calls could have anything else opened.
+    if (fd < 0 && failure == step::lost && leads_to(path, found))
+        fd = open_if_found(path, found, limit, failure);
     if (fd < 0)
         return failure;
-    const delivery_result result = write_command(fd, command);
-    // Nothing is left to do for a close that fails: the descriptor is gone
-    // either way on Linux.
+    if (passed(limit)) {
+        (void)close(fd);
+        return step::unanswered;
+    }
+    const ssize_t written = write(fd, command.data(), command.size());
+    // A one-byte pipe write is all or nothing: one a tick ended, or one whose
+    // reader left (EPIPE, SIGPIPE being ignored), put nothing in.
+    const bool unanswered = written < 0 && (errno == EINTR || errno == EPIPE);
     (void)close(fd);
-    return result;
+    if (written == static_cast<ssize_t>(command.size()))
+        return step::delivered;
+    return unanswered ? step::unanswered : step::refused;
 }
 
-// Tries until the command is delivered, a failure is final, or the deadline
-// has passed. A tick that ends a wait (for a reader, or on a full pipe), and
-// a reader that went away before the write, are followed by a fresh look at
-// the path and a new attempt. A tick taken just before a blocking call is
-// entered costs that call one more tick, no more. No failed attempt wrote
-// anything, so the command arrives once, or not at all.
-delivery_result deliver_within_bound(found_fifo& found, const char* path, pipe_command command)
+// Tries until delivered, refused or past the deadline. No failed try wrote
+// anything, so the command arrives once or not at all.
+delivery_result deliver_before(const timespec& deadline, const char* path, pipe_command command)
 {
-    for (;;) {
-        const delivery_result result = deliver_to_found(found, path, command);
-        const bool waiting = result == delivery_result::timed_out || result == delivery_result::reader_left;
-        // Without /proc, the path led to something other than the FIFO found.
-        const bool path_moved = result == delivery_result::not_a_fifo;
-        if ((!waiting && !path_moved) || deadline_passed())
-            return result;
-        if (!follow_path(path, found) && path_moved)
-            return result;
+    // A path with no FIFO is not waited for; only a tick repeats the lookup.
+    fifo_found found;
+    lookup first = look_up(path, found);
+    while (first == lookup::interrupted && !passed(deadline))
+        first = look_up(path, found);
+    if (first != lookup::fifo)
+        return first == lookup::no_fifo ? delivery_result::no_fifo : delivery_result::gave_up;
+
+    timespec limit = deadline;
+    step result = step::unanswered;
+    for (bool last_try = false;;) {
+        result = try_once(found, path, command, limit);
+        if (result == step::delivered || result == step::refused)
+            break;
+        // Without /proc, a path that leads elsewhere leaves nothing to block on.
+        if (result == step::lost && !passed(limit))
+            (void)pause();
+        const bool moved = follow(path, found);
+        if (!passed(deadline))
+            continue;
+        // One try more, within a tick, for a FIFO made anew since the last look.
+        if (last_try || !moved || !set_in(tick_ms, limit))
+            break;
+        last_try = true;
     }
+    (void)close(found.handle);
+    return result == step::delivered ? delivery_result::delivered
+           : result == step::refused ? delivery_result::refused
+                                     : delivery_result::gave_up;
 }
 
 } // namespace
 
+void install_tick_handler()
+{
+    // Zeroed in static storage, as above: an empty mask, and no SA_RESTART,
+    // so that a tick ends a blocked open or write. Cannot fail for SIGALRM.
+    static struct sigaction tick_handler;
+    tick_handler.sa_handler = on_tick;
+    (void)sigaction(SIGALRM, &tick_handler, nullptr);
+}
+
 delivery_result deliver_pipe_command(const char* path, pipe_command command, int timeout_ms)
 {
     // Without a bound a missing reader would hang the caller.
-    if (!start_ticking(timeout_ms))
-        return delivery_result::no_deadline;
-
-    // The one lookup whose failure is final at once: a pipe that is not
-    // there is not waited for.
-    found_fifo found;
-    delivery_result result = delivery_result::open_failed;
-    if (look_up(path, found, result)) {
-        result = deliver_within_bound(found, path, command);
-        (void)close(found.handle);
-    }
-
-    stop_ticking();
+    timespec deadline; // set by start_ticking
+    if (!start_ticking(timeout_ms, deadline))
+        return delivery_result::gave_up;
+    const delivery_result result = deliver_before(deadline, path, command);
+    // Cannot fail; if it did, a later tick would only meet the handler.
+    (void)setitimer(ITIMER_REAL, &timer_off, nullptr);
     return result;
 }
 

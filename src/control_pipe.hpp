@@ -3,9 +3,7 @@
 
 #include <string_view>
 
-// A command to the service: one character of a zero-terminated text. Only
-// the character goes on the pipe. Its length is measured when the program
-// is compiled, not at every delivery.
+// A command to the service: one character, which alone goes on the pipe.
 using pipe_command = std::string_view;
 
 inline constexpr pipe_command resume_command = "1";
@@ -15,25 +13,22 @@ inline constexpr pipe_command stop_command = "0";
 extern const char control_pipe_path[];
 extern const int control_pipe_timeout_ms;
 
-// How one delivery ended. The client itself ignores it: no failure at the
-// pipe is ever reported to the caller.
 enum class delivery_result {
-    delivered,
-    no_deadline,  // the bound could not be set up, so the pipe was left alone
-    open_failed,  // no pipe, or not ours to write
-    timed_out,    // no reader came, or the pipe stayed full, within the bound
-    not_a_fifo,   // something else stands at the path; nothing was written to it
-    reader_left,  // every reader went away before the write, none came back
-    write_failed, // the write took nothing
+    delivered, // the command is in the pipe
+    no_fifo,   // no FIFO at the path when the call began; nothing was opened
+    refused,   // the FIFO would not take it: no permission, or the write failed
+    gave_up,   // no reader took it before the deadline
 };
 
-// Writes `command` into the FIFO at `path`, opened write-only, waiting at
-// most `timeout_ms` in all. A path with no FIFO fails at once. Writes
-// nothing but a FIFO found at the path (and with /proc usable opens nothing
-// else). While it waits it looks at the path at every tick and turns to a
-// FIFO made anew there; when the reader leaves before the write, it
-// delivers to the next one within the bound.
+// The handler that lets the writer's timer end a blocked call. The program
+// installs it before anything else, so that from then on a SIGALRM from
+// outside never kills it.
+void install_tick_handler();
+
+// Writes `command` into the FIFO at `path`, waiting at most `timeout_ms`
+// for a reader, following a FIFO the service makes anew meanwhile. Needs
+// install_tick_handler() first, and SIGPIPE ignored.
 delivery_result deliver_pipe_command(const char* path, pipe_command command, int timeout_ms);
 
-// The client's delivery: the built-in path and bound, result dropped.
+// The client's delivery: the built-in path and bound. Nothing is reported.
 void send_pipe_command(pipe_command command);

@@ -56,8 +56,9 @@ void ignore_signal(int signal_number)
 // the caller what happened. That includes a standard output redirected to a
 // file beyond the caller's file size limit, which would otherwise kill the
 // client with SIGXFSZ. A standard output that blocks may hold the client
-// until a real-time timer the caller left armed fires, and SIGALRM must not
-// kill it then either. Only the paths that print pay for that.
+// until a real-time timer the caller left armed fires: ignored, its SIGALRM
+// does not cut the output short as the tick handler would. Only the paths
+// that print pay for that.
 void prepare_output()
 {
     ignore_signal(SIGXFSZ);
@@ -84,7 +85,9 @@ void print_unsupported()
 
 int main(int argc, char* argv[])
 {
-    // A reader or a standard output that goes away must not kill the client.
+    // First of all: from here on a SIGALRM from outside cannot kill the
+    // client, and a reader or a standard output that goes away cannot either.
+    install_tick_handler();
     ignore_signal(SIGPIPE);
 
     if (argc <= 1) {
