@@ -13,6 +13,7 @@
 #include <fcntl.h>
 #include <memory>
 #include <optional>
+#include <sstream>
 #include <string_view>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -46,32 +47,46 @@ TEST_F(client_pipe, missing_pipe_is_not_created)
     EXPECT_EQ(entries_in(dir.path()), 0);
 }
 
-// The client as strace runs it, each of its calls in `calls` held 15 ms
-// on its way out: longer than the gap a tick could fall into unseen. No
-// calls, no strace. Under an emulator strace holds the emulator's calls,
-// the client's among them.
-command_line held_by_strace(const char* calls, const command_line& command)
+// The client as strace runs it with `options`, its trace written to
+// `trace`; no options, no strace. Under an emulator strace acts on the
+// emulator's calls, the client's among them.
+command_line traced(const std::string& options, const std::string& trace, const command_line& command)
 {
-    if (calls == nullptr)
+    if (options.empty())
         return command;
-    return run_by(
-        {"strace", "-f", "-o", "/dev/null", "-e", std::string("inject=") + calls + ":delay_exit=15000"},
-        command);
+    std::vector<std::string> runner{"strace", "-f", "-o", trace, "-e", "quiet=path-resolution"};
+    std::istringstream words(options);
+    for (std::string word; words >> word;)
+        runner.push_back(word);
+    return run_by(runner, command);
 }
 
-// Why the client cannot be held at `calls` here; empty when it can.
-std::string why_strace_cannot_hold(const char* calls)
+// Why strace cannot run the client here with `options`; empty when it can.
+std::string why_strace_cannot(const std::string& options, bool acts_on_the_emulator)
 {
-    if (calls == nullptr)
+    if (options.empty())
         return "";
     if (test_config::client_sanitized)
         return "LeakSanitizer cannot run under ptrace";
     if (std::system("strace -V >/dev/null 2>&1") != 0)
         return "strace is not installed";
-    if (calls == std::string_view("!rt_sigreturn") && emulated())
-        return "every call of the emulator held would take seconds before the client starts";
+    if (acts_on_the_emulator && emulated())
+        return "it would act on the emulator's own calls";
     return "";
 }
+
+// strace's options that hold each of the client's calls in `calls` 15 ms on
+// its way out: longer than the gap a tick could fall into unseen.
+std::string held_at(const char* calls)
+{
+    return std::string("-e inject=") + calls + ":delay_exit=15000";
+}
+
+// Where strace's -P sees the client's pipe, by its path and through /proc
+// (the client's first descriptors), so that only those calls count.
+const std::string at_the_pipe =
+    std::string("-P ") + test_config::client_pipe_path +
+    " -P /proc/self/fd/3 -P /proc/self/fd/4 -P /proc/self/fd/5 -P /proc/self/fd/6";
 
 // What the test does to a client that waits for a reader; gives when it
 // let a stopped client go on.
@@ -104,9 +119,11 @@ let_go_at stop_past_the_deadline(child_process& client)
 }
 
 struct waiting_case {
-    const char* name;    // cppcheck-suppress unusedStructMember ; read by the instantiation's namer
-    const char* held_at; // the calls strace holds; none when null
+    const char* name;   // cppcheck-suppress unusedStructMember ; read by the instantiation's namer
+    std::string strace; // strace's options; none, no strace
+    bool acts_on_the_emulator;
     meddling meanwhile;
+    int write_opens; // the write-only opens strace must see; -1, not counted
 };
 
 class client_without_a_reader : public client_fixture, public testing::WithParamInterface<waiting_case> {};
@@ -114,73 +131,109 @@ class client_without_a_reader : public client_fixture, public testing::WithParam
 TEST_P(client_without_a_reader, gives_up_at_the_bound_whatever_befalls_it)
 {
     const waiting_case& given = GetParam();
-    if (const std::string why = why_strace_cannot_hold(given.held_at); !why.empty())
+    if (const std::string why = why_strace_cannot(given.strace, given.acts_on_the_emulator); !why.empty())
         GTEST_SKIP() << why;
-    child_process client(held_by_strace(given.held_at, client_command({"resume_music"})), dir.path());
+    const std::string trace = dir / "trace";
+    const command_line command = traced(given.strace, trace, client_command({"resume_music"}));
+    child_process client(command, dir.path());
     const let_go_at let_go = given.meanwhile(client);
-    const run_result result = client.wait(bound + std::chrono::seconds(5));
+    const run_result result = client.wait(bound + std::chrono::seconds(10));
+    const auto ended = steady_clock::now();
+    const std::string calls = given.write_opens >= 0 ? read_file(trace) : "";
+    const run_result control = control_run(command);
 
     expect_quiet_end(result, 0);
-    expect_waited_out_the_bound(result);
+    EXPECT_GE(result.elapsed, bound - milliseconds(5)) << "gave up before the bound";
+    // Kept past its deadline on purpose, a client shows in other ways that
+    // it ends there.
     if (let_go) {
-        EXPECT_LT(steady_clock::now() - *let_go, milliseconds(200)) << "ran on past its deadline";
+        EXPECT_LE(ended - *let_go, allowed_beyond_the_bound(control)) << "ran on past its deadline";
+    } else if (given.write_opens >= 0) {
+        long opens = 0;
+        for (auto at = calls.find("O_WRONLY"); at != std::string::npos; at = calls.find("O_WRONLY", at + 1))
+            ++opens;
+        EXPECT_EQ(opens, given.write_opens) << calls;
+    } else {
+        expect_waited_out_the_bound(result, control);
     }
 }
 
 // clang-format off
 INSTANTIATE_TEST_SUITE_P(meanwhile, client_without_a_reader, testing::Values(
-    waiting_case{"left_alone", nullptr, leave_alone},
-    waiting_case{"sent_sigalrm", nullptr, send_sigalrm},
-    waiting_case{"stopped_past_its_deadline", nullptr, stop_past_the_deadline},
-    waiting_case{"held_as_it_arms_its_timer", "setitimer", leave_alone},
-    waiting_case{"held_at_every_call", "!rt_sigreturn", leave_alone}),
+    waiting_case{"left_alone", "", false, leave_alone, -1},
+    waiting_case{"sent_sigalrm", "", false, send_sigalrm, -1},
+    waiting_case{"sent_sigalrm_as_main_begins", "-e inject=rt_sigaction:signal=SIGALRM:when=1", true, leave_alone, -1},
+    waiting_case{"stopped_past_its_deadline", "", false, stop_past_the_deadline, -1},
+    waiting_case{"held_as_it_arms_its_timer", held_at("setitimer"), false, leave_alone, -1},
+    waiting_case{"held_at_every_call", held_at("!rt_sigreturn"), true, leave_alone, -1},
+    waiting_case{"interrupted_at_its_first_lookup", at_the_pipe + " -e inject=openat:error=EINTR:when=1",
+                 false, leave_alone, -1},
+    // Its first look again at the path (its second fstat there) ends past
+    // the deadline: no blocking open may follow the one before it.
+    waiting_case{"held_past_its_deadline_as_it_looks_again",
+                 at_the_pipe + " -e inject=%fstat:when=2:delay_exit=" +
+                     std::to_string(std::chrono::microseconds(bound * 6 / 5).count()),
+                 false, leave_alone, 1}),
     [](const testing::TestParamInfo<waiting_case>& param_info) { return std::string(param_info.param.name); });
 // clang-format on
 
 // How the service comes to a client that waits for a reader: it opens the
-// FIFO the client waits on, or, restarting, makes its FIFO anew, at once or
-// after a moment with no FIFO at the path; the last while strace holds the
-// client at each look at the path, so that a tick comes during its first.
-enum class service_comes {
-    to_its_fifo,
-    with_a_new_fifo,
-    with_a_new_fifo_later,
-    with_a_new_fifo_to_a_held_client
+// FIFO the client waits on, or, restarting, makes its FIFO anew, at once,
+// after a moment with no FIFO at the path, or while the client is stopped
+// across its deadline, so that the client finds it only past its deadline.
+enum class service_comes { to_its_fifo, anew, anew_later, anew_across_the_deadline };
+
+struct coming_case {
+    const char* name; // cppcheck-suppress unusedStructMember ; read by the instantiation's namer
+    service_comes how;
+    const char* caller; // careless_caller's state; none when null
+    std::string strace; // strace's options; none, no strace
 };
 
-class client_waiting : public client_fixture, public testing::WithParamInterface<service_comes> {};
+class client_waiting : public client_fixture, public testing::WithParamInterface<coming_case> {};
 
 TEST_P(client_waiting, delivers_when_the_service_comes_within_the_bound)
 {
-    const char* held_at = GetParam() == service_comes::with_a_new_fifo_to_a_held_client ? "%fstat" : nullptr;
-    if (const std::string why = why_strace_cannot_hold(held_at); !why.empty())
+    const coming_case& given = GetParam();
+    if (const std::string why = why_strace_cannot(given.strace, false); !why.empty())
         GTEST_SKIP() << why;
-    child_process client(held_by_strace(held_at, client_command({"stop_music"})), dir.path());
+    if (const std::string why = why_caller_cannot_be(given.caller); !why.empty())
+        GTEST_SKIP() << why;
+    command_line command = client_command({"stop_music"});
+    if (given.caller != nullptr)
+        command = from_careless_caller(given.caller, command);
+    child_process client(traced(given.strace, dir / "trace", command), dir.path());
     // Long enough for the client to be waiting in its open, short of the bound.
     std::this_thread::sleep_for(bound / 2);
-    if (GetParam() != service_comes::to_its_fifo) {
+    if (given.how == service_comes::anew_across_the_deadline)
+        client.send(SIGSTOP);
+    if (given.how != service_comes::to_its_fifo) {
         ASSERT_EQ(unlink(pipe.c_str()), 0);
-        if (GetParam() == service_comes::with_a_new_fifo_later)
+        if (given.how == service_comes::anew_later)
             std::this_thread::sleep_for(bound / 10);
         ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
     }
     fifo_reader reader(pipe);
+    if (given.how == service_comes::anew_across_the_deadline) {
+        std::this_thread::sleep_for(bound);
+        client.send(SIGCONT);
+    }
     expect_quiet_end(client.wait(), 0);
     EXPECT_EQ(reader.take(), "0");
 }
 
-std::string name_of(const testing::TestParamInfo<service_comes>& param_info)
-{
-    constexpr const char* names[] = {"to_its_fifo", "with_a_new_fifo", "with_a_new_fifo_later",
-                                     "with_a_new_fifo_to_a_held_client"};
-    return names[static_cast<int>(param_info.param)];
-}
-
-INSTANTIATE_TEST_SUITE_P(service, client_waiting,
-                         testing::Values(service_comes::to_its_fifo, service_comes::with_a_new_fifo,
-                                         service_comes::with_a_new_fifo_later,
-                                         service_comes::with_a_new_fifo_to_a_held_client),
-                         name_of);
+// clang-format off
+INSTANTIATE_TEST_SUITE_P(service, client_waiting, testing::Values(
+    coming_case{"to_its_fifo", service_comes::to_its_fifo, nullptr, ""},
+    coming_case{"with_a_new_fifo", service_comes::anew, nullptr, ""},
+    coming_case{"with_a_new_fifo_later", service_comes::anew_later, nullptr, ""},
+    coming_case{"with_a_new_fifo_later_and_proc_denied", service_comes::anew_later, "proc_denied", ""},
+    coming_case{"with_a_new_fifo_later_and_proc_forged", service_comes::anew_later, "proc_forged", ""},
+    coming_case{"with_a_new_fifo_found_past_the_deadline", service_comes::anew_across_the_deadline, nullptr, ""},
+    // A tick comes during its first look again.
+    coming_case{"with_a_new_fifo_to_a_held_client", service_comes::anew, nullptr, held_at("%fstat")}),
+    [](const testing::TestParamInfo<coming_case>& param_info) { return std::string(param_info.param.name); });
+// clang-format on
 
 // A full pipe holds the client in its write until the last reader leaves,
 // which fails the write with EPIPE and raises SIGPIPE. The client then waits
@@ -208,12 +261,10 @@ TEST_P(client_reader_leaves, mid_write_and_the_command_goes_to_the_next_reader_o
     }
     const run_result result = client.wait();
     expect_quiet_end(result, 0);
-    if (comes_back) {
+    if (comes_back)
         EXPECT_EQ(next->take(), "1");
-        EXPECT_LT(result.elapsed, bound) << "did not deliver at the reopen";
-    } else {
-        expect_waited_out_the_bound(result);
-    }
+    else
+        expect_waited_out_the_bound(result, control_run(client_command({"resume_music"})));
 }
 
 INSTANTIATE_TEST_SUITE_P(service, client_reader_leaves, testing::Bool(),
@@ -317,23 +368,19 @@ class client_inherited_state : public client_fixture, public testing::WithParamI
 TEST_P(client_inherited_state, keeps_the_bound_and_stays_quiet)
 {
     const inherited_case& given = GetParam();
-    if (std::string_view(given.state).starts_with("proc_")) {
-        if (geteuid() != 0)
-            GTEST_SKIP() << "a /proc of the caller's own needs a private mount namespace, which needs root";
-        if (test_config::client_sanitized)
-            GTEST_SKIP() << "the sanitizers' runtime cannot start without its /proc";
-    }
+    if (const std::string why = why_caller_cannot_be(given.state); !why.empty())
+        GTEST_SKIP() << why;
     std::unique_ptr<fifo_reader> reader;
     if (given.sent != nullptr)
         reader = std::make_unique<fifo_reader>(pipe);
-    const run_result result = run(from_careless_caller(given.state, client_command(given.args)), dir.path(),
-                                  bound + std::chrono::seconds(5));
+    const command_line command = from_careless_caller(given.state, client_command(given.args));
+    const run_result result = run(command, dir.path(), bound + std::chrono::seconds(5));
 
     expect_quiet_end(result, given.status);
     if (reader != nullptr)
         EXPECT_EQ(reader->take(), given.sent);
     else if (!given.args.empty())
-        expect_waited_out_the_bound(result);
+        expect_waited_out_the_bound(result, control_run(command));
 }
 
 // clang-format off
