@@ -34,6 +34,9 @@ namespace {
 constexpr int tick_ms = 60;
 constexpr itimerval timer_off{};
 
+// Zeroed in static storage: on ARM, zeroing one on the stack imports memset.
+sigset_t alarm_only;
+
 // Only has to exist: its signal ends a blocked call with EINTR.
 void on_tick(int) {}
 
@@ -61,9 +64,7 @@ bool set_in(int ms, timespec& moment)
 
 bool start_ticking(int timeout_ms, timespec& deadline)
 {
-    // Only SIGALRM is unblocked; the rest of the caller's mask stays. Zeroed
-    // in static storage: on ARM, zeroing it on the stack imports memset.
-    static sigset_t alarm_only;
+    // Only SIGALRM is unblocked; the rest of the caller's mask stays.
     sigaddset(&alarm_only, SIGALRM);
     if (timeout_ms <= 0 || sigprocmask(SIG_UNBLOCK, &alarm_only, nullptr) != 0 ||
         !set_in(timeout_ms, deadline))
@@ -152,6 +153,19 @@ private:
     char text_[sizeof prefix + 10] = "/proc/self/fd/"; // and ten digits at most
 };
 
+// Without /proc, a path that leads elsewhere leaves nothing to block on: the
+// client waits for the next tick itself. SIGALRM is held back while it looks
+// at the clock, so that a tick in between ends the wait at once.
+void wait_for_a_tick(const timespec& limit)
+{
+    sigset_t waiting; // filled by sigprocmask: the mask with SIGALRM let through
+    if (sigprocmask(SIG_BLOCK, &alarm_only, &waiting) != 0)
+        return;
+    if (!passed(limit))
+        (void)sigsuspend(&waiting);
+    (void)sigprocmask(SIG_UNBLOCK, &alarm_only, nullptr);
+}
+
 // What one try at the FIFO found came to.
 enum class step {
     delivered,
@@ -223,9 +237,8 @@ delivery_result deliver_before(const timespec& deadline, const char* path, pipe_
         result = try_once(found, path, command, limit);
         if (result == step::delivered || result == step::refused)
             break;
-        // Without /proc, a path that leads elsewhere leaves nothing to block on.
-        if (result == step::lost && !passed(limit))
-            (void)pause();
+        if (result == step::lost)
+            wait_for_a_tick(limit);
         const bool moved = follow(path, found);
         if (!passed(deadline))
             continue;
