@@ -54,7 +54,7 @@ command_line traced(const std::string& options, const std::string& trace, const 
 {
     if (options.empty())
         return command;
-    std::vector<std::string> runner{"strace", "-f", "-o", trace, "-e", "quiet=path-resolution"};
+    std::vector<std::string> runner{"strace", "-f", "-o", trace, "-e", "quiet=all"};
     std::istringstream words(options);
     for (std::string word; words >> word;)
         runner.push_back(word);
@@ -124,6 +124,7 @@ struct waiting_case {
     bool acts_on_the_emulator;
     meddling meanwhile;
     int write_opens; // the write-only opens strace must see; -1, not counted
+    friend std::ostream& operator<<(std::ostream& out, const waiting_case& row) { return out << row.name; }
 };
 
 class client_without_a_reader : public client_fixture, public testing::WithParamInterface<waiting_case> {};
@@ -188,6 +189,7 @@ struct coming_case {
     service_comes how;
     const char* caller; // careless_caller's state; none when null
     std::string strace; // strace's options; none, no strace
+    friend std::ostream& operator<<(std::ostream& out, const coming_case& row) { return out << row.name; }
 };
 
 class client_waiting : public client_fixture, public testing::WithParamInterface<coming_case> {};
