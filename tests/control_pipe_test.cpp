@@ -71,25 +71,40 @@ TEST_F(control_pipe, missing_pipe_is_not_created)
     EXPECT_FALSE(timer_armed());
 }
 
-// How long a plain sleep as long as `wait` takes here and now: the lateness
-// of waking, which no writer can help.
-milliseconds control_sleep(milliseconds wait)
-{
-    const auto started = steady_clock::now();
-    std::this_thread::sleep_for(wait);
-    return std::chrono::duration_cast<milliseconds>(steady_clock::now() - started);
-}
+// A plain sleep as long as `wait`, taken beside the writer's: late by what
+// no writer can help, the machine's stalls included.
+class sleep_beside {
+public:
+    explicit sleep_beside(milliseconds wait)
+        : sleeper_([this, wait] {
+              const auto started = steady_clock::now();
+              std::this_thread::sleep_for(wait);
+              took_ = steady_clock::now() - started;
+          })
+    {
+    }
+    steady_clock::duration took()
+    {
+        sleeper_.join();
+        return took_;
+    }
+
+private:
+    steady_clock::duration took_{};
+    std::thread sleeper_;
+};
 
 TEST_F(control_pipe, waits_for_a_reader_no_longer_than_the_bound)
 {
     // A bound of whole ticks, one that is not, and one shorter than a tick.
     for (const int wait_ms : {bound_ms, 130, 25}) {
         const milliseconds wait_bound{wait_ms};
+        sleep_beside beside(wait_bound);
         const auto started = steady_clock::now();
         EXPECT_EQ(deliver_pipe_command(pipe.c_str(), resume_command, wait_ms), delivery_result::gave_up);
         const auto waited = steady_clock::now() - started;
         EXPECT_GE(waited, wait_bound - milliseconds(5)) << "gave up before the bound: the open did not wait";
-        EXPECT_LE(waited, control_sleep(wait_bound) + tick) << "waited past the bound";
+        EXPECT_LE(waited, beside.took() + tick) << "waited past the bound";
         EXPECT_FALSE(timer_armed());
     }
 }
@@ -99,11 +114,12 @@ TEST_F(control_pipe, full_pipe_is_given_up_within_the_bound)
     fifo_reader reader(pipe);
     fifo_filler filler(pipe);
 
+    sleep_beside beside(bound);
     const auto started = steady_clock::now();
     EXPECT_EQ(deliver_pipe_command(pipe.c_str(), resume_command, bound_ms), delivery_result::gave_up);
     const auto waited = steady_clock::now() - started;
     EXPECT_GE(waited, bound - milliseconds(5)) << "gave up before the bound: a tick ended the write";
-    EXPECT_LE(waited, control_sleep(bound) + tick) << "waited past the bound";
+    EXPECT_LE(waited, beside.took() + tick) << "waited past the bound";
     EXPECT_EQ(reader.take(), std::string(filler.queued(), 'x')) << "a byte went in after all";
 }
 

@@ -47,6 +47,16 @@ protected:
     // and load.
     run_result control_run(const command_line& command) { return run(command, sock_dir); }
 
+    // A plain sleep for the client's bound, started beside a client that is
+    // to wait it out: late by whatever stalls the machine meanwhile.
+    child_process sleep_beside()
+    {
+        const long ms = test_config::client_pipe_bound.count();
+        const std::string seconds =
+            std::to_string(ms / 1000) + "." + std::to_string(1000 + ms % 1000).substr(1);
+        return child_process({"sleep", {"sleep", seconds}}, dir.path());
+    }
+
     scratch_dir dir;
     std::string sock_dir = dir / "sock";
     std::string pipe = dir / test_config::client_pipe_path;
@@ -72,13 +82,16 @@ inline std::chrono::milliseconds allowed_beyond_the_bound(const run_result& cont
     return 2 * control.elapsed + std::chrono::milliseconds(60);
 }
 
-// What a run that waited out the client's whole bound for a reader looks like.
-inline void expect_waited_out_the_bound(const run_result& result, const run_result& control)
+// What a run that waited out the client's whole bound for a reader looks
+// like, beside a sleep of the bound started with it.
+inline void expect_waited_out_the_bound(const run_result& result, const run_result& beside,
+                                        const run_result& control)
 {
     EXPECT_GE(result.elapsed, test_config::client_pipe_bound - std::chrono::milliseconds(5))
         << "gave up before the bound";
-    EXPECT_LE(result.elapsed, test_config::client_pipe_bound + allowed_beyond_the_bound(control))
-        << "a control run took " << control.elapsed.count() << " ms";
+    EXPECT_LE(result.elapsed, beside.elapsed + allowed_beyond_the_bound(control))
+        << "the sleep beside it took " << beside.elapsed.count() << " ms, a control run "
+        << control.elapsed.count() << " ms";
 }
 
 // Why the client cannot be started from careless_caller in `state` here;
