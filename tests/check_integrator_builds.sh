@@ -185,12 +185,18 @@ build_release_tarball() {
 
 # --- What every install must show.
 expected_files="bin/fifo_client_1
+libexec/fifo-client-1/fifo_client_1-key
 share/bash-completion/completions/fifo_client_1
 share/doc/fifo-client-1/callers.md.gz
 share/doc/fifo-client-1/changelog.gz
 share/doc/fifo-client-1/copyright
-share/doc/fifo-client-1/examples/acpid/fifo_client_1-resume
+share/doc/fifo-client-1/examples/acpid/fifo_client_1-play-pause
 share/doc/fifo-client-1/examples/acpid/fifo_client_1-stop
+share/doc/fifo-client-1/examples/busybox-acpid/acpi.map
+share/doc/fifo-client-1/examples/busybox-acpid/acpid.conf
+share/doc/fifo-client-1/examples/busybox-acpid/play
+share/doc/fifo-client-1/examples/busybox-acpid/play_pause
+share/doc/fifo-client-1/examples/busybox-acpid/stop
 share/doc/fifo-client-1/examples/triggerhappy/fifo_client_1.conf
 share/man/man1/fifo_client_1.1.gz"
 
@@ -214,9 +220,13 @@ $files"
     [ "$listed" = "$files" ] || fail "$1's install_manifest.txt lists:
 $listed"
     installed=${exe#"$dir/dest"}
-    grep -q "^KEY_PLAYCD .* $installed resume_music\$" "$prefix/share/doc/fifo-client-1/examples/triggerhappy/fifo_client_1.conf" &&
-        grep -q "^action=$installed stop_music &\$" "$prefix/share/doc/fifo-client-1/examples/acpid/fifo_client_1-stop" ||
-        fail "$1: the examples do not call the installed $installed"
+    key=${installed%/bin/fifo_client_1}/libexec/fifo-client-1/fifo_client_1-key
+    examples=$prefix/share/doc/fifo-client-1/examples
+    grep -q "^KEY_PLAYCD .* $installed resume_music\$" "$examples/triggerhappy/fifo_client_1.conf" &&
+        grep -qx "client=$installed" "$prefix/libexec/fifo-client-1/fifo_client_1-key" &&
+        grep -qx "action=$key stop &" "$examples/acpid/fifo_client_1-stop" &&
+        grep -qx "exec $key stop" "$examples/busybox-acpid/stop" ||
+        fail "$1: the examples do not call the installed $installed and $key"
     machine=$(readelf -h "$exe" | sed -n 's/^ *Machine: *//p')
     strip=strip kind=host
     if [ "$2" = armhf ]; then

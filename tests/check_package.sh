@@ -34,8 +34,9 @@ for file in ./usr/bin/fifo_client_1 ./usr/share/man/man1/fifo_client_1.1.gz \
     ./usr/share/doc/fifo-client-1/copyright ./usr/share/doc/fifo-client-1/changelog.gz \
     ./usr/share/doc/fifo-client-1/callers.md.gz \
     ./usr/share/doc/fifo-client-1/examples/triggerhappy/fifo_client_1.conf \
-    ./usr/share/doc/fifo-client-1/examples/acpid/fifo_client_1-resume \
-    ./usr/share/doc/fifo-client-1/examples/acpid/fifo_client_1-stop; do
+    ./usr/share/doc/fifo-client-1/examples/acpid/fifo_client_1-play-pause \
+    ./usr/share/doc/fifo-client-1/examples/acpid/fifo_client_1-stop \
+    ./usr/share/doc/fifo-client-1/examples/busybox-acpid/acpid.conf ./usr/libexec/fifo-client-1/fifo_client_1-key; do
     echo "$contents" | grep -qx "$file" || fail "$file is not in the package"
 done
 echo "$contents" | grep -q morvelin_stand_in && fail "the stand-in service is in the package"

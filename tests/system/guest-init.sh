@@ -194,14 +194,61 @@ triggerhappy_keys() {
         KEY_PLAYCD KEY_STOPCD KEY_PLAYPAUSE KEY_PLAYPAUSE KEY_PLAYPAUSE
 }
 
-# Debian's acpid in its input-layer mode, with the shipped event files.
+# Debian's acpid in its input-layer mode, with the shipped event files: its
+# play/pause key toggles through fifo_client_1-key, in step with stop.
 start_acpid() {
     exec /usr/sbin/acpid --foreground --netlink --confdir /etc/acpi/events --socketfile /run/acpid.socket
 }
 acpid_keys() {
     mkdir -p /etc/acpi/events
     cp /usr/share/doc/fifo-client-1/examples/acpid/* /etc/acpi/events/
-    keys_reach_the_service "resume stop resume" start_acpid KEY_PLAYPAUSE KEY_STOPCD KEY_PLAYPAUSE
+    rm -rf /run/fifo-client-1
+    keys_reach_the_service "resume stop resume stop" start_acpid KEY_PLAYPAUSE KEY_STOPCD KEY_PLAYPAUSE KEY_PLAYPAUSE
+}
+
+# BusyBox's acpid, with the shipped map, actions and action scripts
+# installed as callers.md says.
+start_busybox_acpid() {
+    exec busybox acpid -d -c /etc/acpi
+}
+busybox_acpid_keys() {
+    examples=/usr/share/doc/fifo-client-1/examples/busybox-acpid
+    cp "$examples/acpi.map" /etc/acpi.map && cp "$examples/acpid.conf" /etc/acpid.conf &&
+        mkdir -p /etc/acpi/fifo_client_1 && cp "$examples/play_pause" "$examples/play" "$examples/stop" /etc/acpi/fifo_client_1/ &&
+        chmod 0755 /etc/acpi/fifo_client_1/* || return 1
+    rm -rf /run/fifo-client-1
+    keys_reach_the_service "resume stop resume stop resume" start_busybox_acpid \
+        KEY_PLAYPAUSE KEY_STOPCD KEY_PLAYPAUSE KEY_PLAYPAUSE KEY_PLAYCD
+}
+
+# fifo_client_1-key play_pause, run by BusyBox's shell with its state
+# missing, garbage, unreadable (a folder) and on a read-only mount, must
+# still send resume and print nothing; two presses at once must toggle
+# twice, under flock.
+key_script=/usr/libexec/fifo-client-1/fifo_client_1-key
+toggle_states() {
+    for state in missing garbage unreadable read-only two-at-once; do
+        rm -rf /run/fifo-client-1
+        [ "$state" = missing ] || mkdir -p /run/fifo-client-1
+        case $state in
+        garbage) printf 'x\377\n' > /run/fifo-client-1/last ;;
+        unreadable) mkdir /run/fifo-client-1/last ;;
+        read-only) mount -t tmpfs -o ro tmpfs /run/fifo-client-1 ;;
+        esac
+        expected=resume
+        [ "$state" = two-at-once ] && expected="resume stop"
+        start_stand_in "$pipe" "$(echo "$expected" | wc -w | tr -d ' ')"
+        if [ "$state" = two-at-once ]; then
+            out=$( (sh "$key_script" play_pause & sh "$key_script" play_pause & wait) 2>&1)
+        else
+            out=$(sh "$key_script" play_pause 2>&1)
+        fi
+        wait "$service"
+        received=$(tr '\n' ' ' < "$scratch/received")
+        [ "$state" = read-only ] && umount /run/fifo-client-1
+        echo "toggle with its state $state: received $received, printed '$out'"
+        [ "$received" = "$expected " ] && [ -z "$out" ] || return 1
+    done
 }
 
 # runs_suite NAME: one GoogleTest executable, natively, its summary shown.
@@ -280,6 +327,8 @@ else
     client=/usr/bin/fifo_client_1
     check "media keys through triggerhappy, run as nobody" triggerhappy_keys
     check "media keys through acpid" acpid_keys
+    check "media keys through BusyBox's acpid" busybox_acpid_keys
+    check "the play/pause toggle, whatever its state" toggle_states
     check "GoogleTest suite" runs_suite fifo_client_1_tests
     check "the rows that hold the client with strace ran" held_rows_ran
     check "GoogleTest load test" runs_suite fifo_client_1_load_tests

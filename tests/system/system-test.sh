@@ -124,7 +124,7 @@ cp "$build/tools/morvelin_stand_in" "$root$build/tools/"
 echo "$build" > "$root/etc/fifo_client_1-build"
 
 if [ "$mode" = test ]; then
-    cp "$unpacked/usr/bin/setpriv" "$unpacked/usr/bin/strace" "$root/usr/bin/"
+    cp "$unpacked/usr/bin/setpriv" "$unpacked/usr/bin/strace" "$unpacked/usr/bin/flock" "$root/usr/bin/"
     mkdir -p "$root/usr/sbin" "$root/run"
     cp "$unpacked/usr/sbin/thd" "$unpacked/usr/sbin/acpid" "$root/usr/sbin/"
     # thd drops to the user "nobody" by name.

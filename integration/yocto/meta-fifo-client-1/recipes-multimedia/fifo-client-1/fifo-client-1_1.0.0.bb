@@ -20,3 +20,9 @@ inherit cmake bash-completion
 
 # Build-time settings, for a vendor to change:
 # EXTRA_OECMAKE += "-DCONTROL_PIPE_PATH=/app/morvelin-service/sock/morvelin.fifo -DCONTROL_PIPE_TIMEOUT_MS=2000"
+
+# The key script that the acpids' wiring runs is a shell script: a package
+# of its own, so that an image without a hotkey daemon needs no shell for it.
+PACKAGES =+ "${PN}-key"
+FILES:${PN}-key = "${libexecdir}/fifo-client-1"
+RDEPENDS:${PN}-key = "${PN} ${VIRTUAL-RUNTIME_base-utils}"
