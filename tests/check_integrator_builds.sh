@@ -197,6 +197,7 @@ share/doc/fifo-client-1/examples/busybox-acpid/acpid.conf
 share/doc/fifo-client-1/examples/busybox-acpid/play
 share/doc/fifo-client-1/examples/busybox-acpid/play_pause
 share/doc/fifo-client-1/examples/busybox-acpid/stop
+share/doc/fifo-client-1/examples/busybox-init/S01morvelin-fifo
 share/doc/fifo-client-1/examples/triggerhappy/fifo_client_1.conf
 share/man/man1/fifo_client_1.1.gz"
 

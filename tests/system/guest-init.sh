@@ -29,19 +29,7 @@ client=/usr/bin/fifo_client_1
 pipe=/app/morvelin-service/sock/morvelin.fifo
 mode=test
 case " $(cat /proc/cmdline) " in *" fifo_client_1.mode=bench "*) mode=bench ;; esac
-failed=0
-
-# check NAME COMMAND...: runs COMMAND and prints whether it passed.
-check() {
-    name=$1
-    shift
-    if "$@"; then
-        echo "PASS: $name"
-    else
-        echo "FAIL: $name"
-        failed=1
-    fi
-}
+. /checks.sh
 
 # start_stand_in PIPE COUNT: the stand-in service holding PIPE, what it
 # receives going to $scratch/received; bounded, so that a lost command
@@ -337,9 +325,4 @@ else
     esac
 fi
 
-if [ "$failed" -eq 0 ]; then
-    echo "SYSTEM TEST RESULT: PASSED"
-else
-    echo "SYSTEM TEST RESULT: FAILED"
-fi
-poweroff -f
+verdict

@@ -152,20 +152,64 @@ else
     done
 fi
 cp tests/system/guest-init.sh "$root/init"
+cp tests/system/checks.sh "$root/checks.sh"
 chmod 0755 "$root/init"
 (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) > "$work/initramfs-$mode.gz"
 
-# boot KERNEL QEMU MACHINE CPU MEMORY: boots the kernel of that flavour with
-# the initramfs and shows what the guest printed from its first check on.
+# The BusyBox device, with the static client: nothing from Debian but
+# busybox-static and the armmp kernel's modules; BusyBox's init as PID 1,
+# whose rcS runs the shipped init script; the package's files; the
+# stand-in and the uinput keyboard built static; users for the service,
+# the keys and an outsider. Its test is tests/system/busybox-device.sh.
+if [ "$mode" = test ] && [ -n "$static_build" ]; then
+    device=$work/root-device
+    rm -rf "$device"
+    mkdir -p "$device/bin" "$device/sbin" "$device/usr/sbin" "$device/etc/init.d" "$device/proc" "$device/sys" \
+        "$device/dev" "$device/tmp" "$device/run" "$device/var/log"
+    chmod 1777 "$device/tmp"
+    dpkg-deb -x "$work"/package/*.deb "$device"
+    cp "$static_build/src/fifo_client_1" "$device/usr/bin/fifo_client_1"
+    cp "$unpacked/bin/busybox" "$device/bin/busybox"
+    ln -s bin/busybox "$device/init"
+    for program in tools/morvelin_stand_in tests/media_keys; do
+        arm-linux-gnueabihf-g++ -std=c++20 -O2 -static -o "$device/usr/bin/${program#*/}" "$program.cpp"
+    done
+    release=$(ls "$unpacked/lib/modules" | grep -- '-armmp$')
+    mkdir -p "$device/lib/modules/$release"
+    find "$unpacked/lib/modules/$release" \( -name evdev.ko -o -name uinput.ko \) -exec cp {} "$device/lib/modules/$release/" \;
+    printf '%s\n' root:x:0:0:root:/root:/bin/sh morvelin:x:100:100::/:/bin/false \
+        morvelin-keys:x:101:101::/:/bin/false outsider:x:102:102::/:/bin/false > "$device/etc/passwd"
+    printf '%s\n' root:x:0: morvelin:x:100:morvelin-keys morvelin-keys:x:101: outsider:x:102: > "$device/etc/group"
+    printf '%s\n' '::sysinit:/bin/busybox --install -s' '::sysinit:/etc/init.d/rcS' '::wait:/etc/device-test' \
+        > "$device/etc/inittab"
+    cat > "$device/etc/init.d/rcS" << 'END'
+#!/bin/sh
+mount -t proc proc /proc && mount -t sysfs sysfs /sys && mount -t devtmpfs devtmpfs /dev
+for module in /lib/modules/*/*.ko; do insmod "$module"; done
+for script in /etc/init.d/S??*; do "$script" start; done
+END
+    # Installed as callers.md says.
+    cp "$device/usr/share/doc/fifo-client-1/examples/busybox-init/S01morvelin-fifo" "$device/etc/init.d/"
+    chmod 0755 "$device/etc/init.d/rcS" "$device/etc/init.d/S01morvelin-fifo"
+    cp tests/system/busybox-device.sh "$device/etc/device-test"
+    cp tests/system/checks.sh "$device/etc/checks.sh"
+    chmod 0755 "$device/etc/device-test"
+    (cd "$device" && find . | cpio -o -H newc --quiet | gzip -1) > "$work/initramfs-device.gz"
+fi
+
+# boot KERNEL QEMU MACHINE CPU MEMORY [INITRAMFS]: boots the kernel of that
+# flavour with the initramfs and shows what the guest printed from its first
+# check on.
 verdicts=0
 boot() {
     vmlinuz=$(ls "$unpacked"/boot/vmlinuz-*-"$1")
-    console=$work/console-$mode-$1.log
+    initramfs=${6:-$mode}
+    console=$work/console-$initramfs-$1.log
     echo "Booting $(basename "$vmlinuz") under $2"
     started=$(date +%s)
     status=0
     timeout 300 "$2" -M "$3" -cpu "$4" -m "$5" -nographic -nic none -no-reboot \
-        -kernel "$vmlinuz" -initrd "$work/initramfs-$mode.gz" \
+        -kernel "$vmlinuz" -initrd "$work/initramfs-$initramfs.gz" \
         -append "console=ttyAMA0 panic=-1 quiet fifo_client_1.mode=$mode" < /dev/null > "$console" 2>&1 || status=$?
     tr -d '\r' < "$console" | grep -vE '^\[ *[0-9]+\.[0-9]+\]' | sed -n '/^kernel:/,$p'
     echo "($1 guest: $(($(date +%s) - started)) s)"
@@ -181,6 +225,7 @@ boot() {
 if [ "$mode" = test ]; then
     boot armmp qemu-system-arm virt cortex-a15 256
     boot arm64 qemu-system-aarch64 virt cortex-a72 512
+    [ -z "$static_build" ] || boot armmp qemu-system-arm virt cortex-a15 256 device
 else
     boot armmp qemu-system-arm virt cortex-a15 512
 fi
