@@ -17,7 +17,7 @@ enum class delivery_result {
     delivered, // the command is in the pipe
     no_fifo,   // no FIFO at the path when the call began; nothing was opened
     refused,   // the FIFO would not take it: no permission, or the write failed
-    gave_up,   // no reader took it before the deadline
+    gave_up,   // no reader took it before the deadline (or no bound could be set)
 };
 
 // The handler that lets the writer's timer end a blocked call. The program
