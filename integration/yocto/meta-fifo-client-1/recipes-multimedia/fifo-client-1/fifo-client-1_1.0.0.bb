@@ -9,7 +9,7 @@ LIC_FILES_CHKSUM = "file://LICENSE;md5=76415b5dd7e8f0e2e11e535458d491ff"
 # keeps parsing offline and every build the same.
 FIFO_CLIENT_1_GIT_URI ?= "git://git.example.org/fifo_client_1.git;protocol=https;branch=main"
 SRC_URI = "${FIFO_CLIENT_1_GIT_URI}"
-SRCREV = "77c14299ca42fa63df51e2f88a045034548f1396"
+SRCREV = "46ae2461bbe7ebacd1edb2dbdc62af05012ee0da"
 PV = "1.0.0+git"
 S = "${WORKDIR}/git"
 
