@@ -8,6 +8,7 @@
 #include <chrono>
 #include <csignal>
 #include <filesystem>
+#include <future>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -73,38 +74,26 @@ TEST_F(control_pipe, missing_pipe_is_not_created)
 
 // A plain sleep as long as `wait`, taken beside the writer's: late by what
 // no writer can help, the machine's stalls included.
-class sleep_beside {
-public:
-    explicit sleep_beside(milliseconds wait)
-        : sleeper_([this, wait] {
-              const auto started = steady_clock::now();
-              std::this_thread::sleep_for(wait);
-              took_ = steady_clock::now() - started;
-          })
-    {
-    }
-    steady_clock::duration took()
-    {
-        sleeper_.join();
-        return took_;
-    }
-
-private:
-    steady_clock::duration took_{};
-    std::thread sleeper_;
-};
+std::future<steady_clock::duration> sleep_beside(milliseconds wait)
+{
+    return std::async(std::launch::async, [wait] {
+        const auto started = steady_clock::now();
+        std::this_thread::sleep_for(wait);
+        return steady_clock::now() - started;
+    });
+}
 
 TEST_F(control_pipe, waits_for_a_reader_no_longer_than_the_bound)
 {
     // A bound of whole ticks, one that is not, and one shorter than a tick.
     for (const int wait_ms : {bound_ms, 130, 25}) {
         const milliseconds wait_bound{wait_ms};
-        sleep_beside beside(wait_bound);
+        auto beside = sleep_beside(wait_bound);
         const auto started = steady_clock::now();
         EXPECT_EQ(deliver_pipe_command(pipe.c_str(), resume_command, wait_ms), delivery_result::gave_up);
         const auto waited = steady_clock::now() - started;
         EXPECT_GE(waited, wait_bound - milliseconds(5)) << "gave up before the bound: the open did not wait";
-        EXPECT_LE(waited, beside.took() + tick) << "waited past the bound";
+        EXPECT_LE(waited, beside.get() + tick) << "waited past the bound";
         EXPECT_FALSE(timer_armed());
     }
 }
@@ -114,12 +103,12 @@ TEST_F(control_pipe, full_pipe_is_given_up_within_the_bound)
     fifo_reader reader(pipe);
     fifo_filler filler(pipe);
 
-    sleep_beside beside(bound);
+    auto beside = sleep_beside(bound);
     const auto started = steady_clock::now();
     EXPECT_EQ(deliver_pipe_command(pipe.c_str(), resume_command, bound_ms), delivery_result::gave_up);
     const auto waited = steady_clock::now() - started;
     EXPECT_GE(waited, bound - milliseconds(5)) << "gave up before the bound: a tick ended the write";
-    EXPECT_LE(waited, beside.took() + tick) << "waited past the bound";
+    EXPECT_LE(waited, beside.get() + tick) << "waited past the bound";
     EXPECT_EQ(reader.take(), std::string(filler.queued(), 'x')) << "a byte went in after all";
 }
 
