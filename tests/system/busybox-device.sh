@@ -8,7 +8,6 @@
 # FIFO's group delivers through su while one outside it is refused and
 # returns at once. Then it prints the verdict and powers off.
 pipe=/app/morvelin-service/sock/morvelin.fifo
-examples=/usr/share/doc/fifo-client-1/examples
 . /etc/checks.sh
 
 # owned_so PATH MODE UID GID: what `ls -ln` shows of PATH.
@@ -23,37 +22,26 @@ made_by_the_init_script() {
         owned_so "$pipe" prw--w---- 100 100
 }
 
-# received COUNT: waits up to about 5 s for the stand-in to have printed
-# COUNT commands, and shows what it has.
+# received COUNT: waits for the stand-in to have printed COUNT commands,
+# and shows what it has.
+has_printed() {
+    [ "$(wc -l < /tmp/received | tr -d ' ')" -ge "$1" ]
+}
 received() {
-    tries=0
-    while [ "$(wc -l < /tmp/received | tr -d ' ')" -lt "$1" ] && [ "$tries" -lt 500 ]; do
-        tries=$((tries + 1))
-        sleep 0.01
-    done
+    wait_for has_printed "$1"
     tr '\n' ' ' < /tmp/received
 }
 
+acpid_holds_the_keyboard() {
+    ls -l "/proc/$(pidof acpid)/fd" 2> /dev/null | grep -q /dev/input/event0
+}
+
 keys_through_busybox_acpid() {
-    cp "$examples/busybox-acpid/acpi.map" /etc/acpi.map && cp "$examples/busybox-acpid/acpid.conf" /etc/acpid.conf &&
-        mkdir -p /etc/acpi/fifo_client_1 &&
-        cp "$examples/busybox-acpid/play_pause" "$examples/busybox-acpid/play" "$examples/busybox-acpid/stop" \
-            /etc/acpi/fifo_client_1/ && chmod 0755 /etc/acpi/fifo_client_1/* || return 1
-    mkfifo /tmp/keys && exec 4<> /tmp/keys
+    install_busybox_acpid_wiring && mkfifo /tmp/keys && exec 4<> /tmp/keys || return 1
     media_keys < /tmp/keys 4>&- > /tmp/keyboard 2>&1 &
-    tries=0
-    until grep -q ready /tmp/keyboard && [ -e /dev/input/event0 ]; do
-        tries=$((tries + 1))
-        [ "$tries" -lt 500 ] || return 1
-        sleep 0.01
-    done
+    wait_for grep -q ready /tmp/keyboard && wait_for test -e /dev/input/event0 || return 1
     acpid 4>&-
-    tries=0
-    until ls -l "/proc/$(pidof acpid)/fd" 2> /dev/null | grep -q /dev/input/event0; do
-        tries=$((tries + 1))
-        [ "$tries" -lt 500 ] || return 1
-        sleep 0.01
-    done
+    wait_for acpid_holds_the_keyboard || return 1
     pressed=0
     for key in KEY_PLAYPAUSE KEY_STOPCD KEY_PLAYPAUSE KEY_PLAYPAUSE; do
         echo "$key" >&4

@@ -204,10 +204,7 @@ start_busybox_acpid() {
     exec busybox acpid -d -c /etc/acpi
 }
 busybox_acpid_keys() {
-    examples=/usr/share/doc/fifo-client-1/examples/busybox-acpid
-    cp "$examples/acpi.map" /etc/acpi.map && cp "$examples/acpid.conf" /etc/acpid.conf &&
-        mkdir -p /etc/acpi/fifo_client_1 && cp "$examples/play_pause" "$examples/play" "$examples/stop" /etc/acpi/fifo_client_1/ &&
-        chmod 0755 /etc/acpi/fifo_client_1/* || return 1
+    install_busybox_acpid_wiring || return 1
     rm -rf /run/fifo-client-1
     keys_reach_the_service "resume stop resume stop resume" start_busybox_acpid \
         KEY_PLAYPAUSE KEY_STOPCD KEY_PLAYPAUSE KEY_PLAYPAUSE KEY_PLAYCD
