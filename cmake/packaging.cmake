@@ -101,7 +101,8 @@ install(FILES docs/fifo_client_1.bash-completion
     RENAME fifo_client_1)
 install(FILES debian/copyright ${doc_build_dir}/changelog.gz DESTINATION ${package_doc_dir})
 # A static program is static on purpose; lintian takes a static PIE for a
-# shared library that lacks its prerequisites.
+# shared library that lacks its prerequisites. Only the package says so to
+# lintian: an install into an image has no use for it.
 if(NOT FIFO_CLIENT_1_LINKAGE STREQUAL "dynamic")
     if(FIFO_CLIENT_1_LINKAGE STREQUAL "static-pie")
         set(static_tag shared-library-lacks-prerequisites)
@@ -112,7 +113,8 @@ if(NOT FIFO_CLIENT_1_LINKAGE STREQUAL "dynamic")
         "# Linked statically on purpose, to run on any C library or none.\n"
         "fifo-client-1: ${static_tag} [usr/bin/fifo_client_1]\n")
     install(FILES ${doc_build_dir}/lintian-overrides
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME fifo-client-1)
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME fifo-client-1
+        COMPONENT debian_package EXCLUDE_FROM_ALL)
 endif()
 # The manual page, the callers' guide and the hotkey daemons' wiring (as
 # examples: a key does nothing until the device's maker puts the file in
@@ -129,6 +131,10 @@ set(CPACK_PACKAGE_DESCRIPTION "${debian_description}")
 set(CPACK_PACKAGE_VERSION "${PROJECT_VERSION}")
 set(CPACK_PACKAGING_INSTALL_PREFIX "/usr")
 set(CPACK_STRIP_FILES ON)
+# What every install has, and what only the package has.
+set(CPACK_INSTALL_CMAKE_PROJECTS
+    "${PROJECT_BINARY_DIR};${PROJECT_NAME};ALL;/"
+    "${PROJECT_BINARY_DIR};${PROJECT_NAME};debian_package;/")
 set(CPACK_GENERATOR "DEB")
 
 if(CMAKE_CROSSCOMPILING AND CMAKE_SYSTEM_PROCESSOR MATCHES "^arm")
