@@ -126,20 +126,36 @@ build_sdk_compiler() {
         build_and_install "$1"
 }
 
+# With the sysconfdir that Yocto gives and the recipe's wiring.
 build_sysroot_only() {
     cmake -S "$source_dir" -B "$1/build" -G Ninja -DCMAKE_MAKE_PROGRAM=ninja -DCMAKE_TOOLCHAIN_FILE="$work/sysroot-only.cmake" \
-        -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_BUILD_TYPE=Release -DCMAKE_COMPILE_WARNING_AS_ERROR=ON &&
+        -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_SYSCONFDIR=/etc -DCMAKE_BUILD_TYPE=Release -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
+        "$(sed -n "s/^EXTRA_OECMAKE += \"'\(-DFIFO_CLIENT_HOTKEY_WIRING=.*\)'\"\$/\1/p" "$recipe")" &&
         cmake --build "$1/build" -v && DESTDIR="$1/dest" cmake --build "$1/build" --target install
 }
 
-# In the source folder, as Buildroot builds (a copy of it here).
+# In the source folder, as Buildroot builds (a copy of it here), with the
+# options the package's .mk gives CMake and its init install, read by GNU
+# make with the configuration's symbols given as arguments.
+buildroot_package() {
+    make -s -f - "$@" FIFO_CLIENT_1_PKGDIR="$source_dir/integration/buildroot/fifo-client-1" INSTALL=install <<'END'
+space := $(subst ,, )
+include $(FIFO_CLIENT_1_PKGDIR)/fifo-client-1.mk
+all: ; @echo '$(FIFO_CLIENT_1_CONF_OPTS)'; $(FIFO_CLIENT_1_INSTALL_INIT_SYSV)
+END
+}
 build_buildroot() {
+    opts=$(shift && buildroot_package "$@") &&
     mkdir "$1/src" && (cd "$source_dir" && tar --exclude=./build --exclude=./.git -cf - .) | tar -xf - -C "$1/src" &&
-        (cd "$1/src" && cmake "$1/src" -DCMAKE_TOOLCHAIN_FILE="$1/src/cmake/arm-linux-gnueabihf.cmake" \
+        (cd "$1/src" && eval "set -- $opts" && cmake "$PWD" "$@" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/arm-linux-gnueabihf.cmake" \
             -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_COLOR_MAKEFILE=OFF -DBUILD_DOC=OFF -DBUILD_DOCS=OFF \
             -DBUILD_EXAMPLE=OFF -DBUILD_EXAMPLES=OFF -DBUILD_TEST=OFF -DBUILD_TESTS=OFF -DBUILD_TESTING=OFF \
             -DBUILD_SHARED_LIBS=OFF -DCMAKE_BUILD_TYPE=Release -G "Unix Makefiles") &&
         make -C "$1/src" VERBOSE=1 && make -C "$1/src" install DESTDIR="$1/dest"
+}
+build_buildroot_daemons() {
+    build_buildroot "$1" TARGET_DIR="$1/dest" BR2_PACKAGE_TRIGGERHAPPY=y BR2_PACKAGE_ACPID=y \
+        BR2_PACKAGE_FIFO_CLIENT_1_BUSYBOX_ACPID=y BR2_PACKAGE_FIFO_CLIENT_1_KEY_USER=y
 }
 
 build_clang_host() {
@@ -201,10 +217,21 @@ share/doc/fifo-client-1/examples/busybox-init/S01morvelin-fifo
 share/doc/fifo-client-1/examples/triggerhappy/fifo_client_1.conf
 share/man/man1/fifo_client_1.1.gz"
 
-# check_install ROW MACHINE COMPILER LINKAGE: the files, the install
-# manifest (which must list them all, so that the install can be undone), the
-# machine, the hardening, the program's path in the examples, and no
-# hardening flag given twice on a compile or link line.
+# The wiring of every daemon in /etc, with the files' modes.
+all_wiring="644 etc/triggerhappy/triggers.d/fifo_client_1.conf
+644 etc/acpi/events/fifo_client_1-play-pause
+644 etc/acpi/events/fifo_client_1-stop
+644 etc/acpi.map
+644 etc/acpid.conf
+755 etc/acpi/fifo_client_1/play
+755 etc/acpi/fifo_client_1/play_pause
+755 etc/acpi/fifo_client_1/stop"
+
+# check_install ROW MACHINE COMPILER LINKAGE: the files, the wiring in /etc,
+# the install manifest (which must list all of them but Buildroot's init
+# file, so that the install can be undone), the machine, the hardening, the
+# program's path in the examples, and no hardening flag given twice on a
+# compile or link line.
 check_install() {
     dir=$work/$1
     exe=$(find "$dir/dest" -name fifo_client_1 -path '*/bin/*')
@@ -212,10 +239,20 @@ check_install() {
     files=$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | sort)
     [ "$files" = "$expected_files" ] || fail "$1 installs:
 $files"
+    case $1 in
+        sysroot_only) wiring=$all_wiring ;;
+        buildroot_daemons) wiring="$all_wiring
+644 etc/default/triggerhappy" ;;
+        *) wiring= ;;
+    esac
+    etc=$(cd "$dir/dest" && find etc -type f -printf '%m %p\n' 2> /dev/null | sort)
+    [ "$etc" = "$(echo "$wiring" | sort)" ] || fail "$1 installs into /etc:
+$etc"
     # In the build folder, or in the source folder where Buildroot builds.
     manifest=$(ls "$dir/build/install_manifest.txt" "$dir/src/install_manifest.txt" 2> /dev/null)
-    listed=$(sed "s|^${prefix#"$dir/dest"}/||" "$manifest" | sort)
-    [ "$listed" = "$files" ] || fail "$1's install_manifest.txt lists:
+    listed=$(sort "$manifest")
+    [ "$listed" = "$(cd "$dir/dest" && find . -type f ! -path ./etc/default/\* | sed 's|^\.||' | sort)" ] ||
+        fail "$1's install_manifest.txt lists:
 $listed"
     installed=${exe#"$dir/dest"}
     key=${installed%/bin/fifo_client_1}/libexec/fifo-client-1/fifo_client_1-key
@@ -241,12 +278,25 @@ $listed"
     [ -z "$twice" ] || fail "$1 gives a hardening flag twice: $twice"
 }
 
+# check_recipe_split DEST: each wiring file in DEST goes into exactly one of
+# the Yocto recipe's packages, one that depends on its daemon.
+check_recipe_split() {
+    for path in $(cd "$1" && find etc -type f); do
+        owner=$(sed -n 's/^FILES:\${PN}-\([a-z-]*\) = "\(.*\)"$/\1 \2/p' "$recipe" | sed 's|\${sysconfdir}|/etc|g' |
+            awk -v p="/$path" '{ for (i = 2; i <= NF; i++) if (p == $i || index(p, $i "/") == 1) { n++; o = $1 } }
+                END { if (n == 1) print o }')
+        grep -q "^RDEPENDS:\${PN}-$owner = \".*\b${owner%%-*}\b" "$recipe" ||
+            fail "the recipe puts /$path into '$owner', not one package that depends on its daemon"
+    done
+}
+
 # row  machine  compiler  linkage
 rows="plain host GNU dynamic
 armhf_preset armhf GNU dynamic
 sdk_compiler armhf GNU dynamic
 sysroot_only armhf GNU dynamic
 buildroot armhf GNU dynamic
+buildroot_daemons armhf GNU dynamic
 clang_host host Clang dynamic
 clang_armhf armhf Clang dynamic
 release_tarball host GNU dynamic
@@ -270,6 +320,7 @@ echo "$rows" | while read -r row machine compiler linkage; do
     fi
     failed=0
     check_install "$row" "$machine" "$compiler" "$linkage"
+    [ "$row" = sysroot_only ] && check_recipe_split "$work/$row/dest"
     if [ "$row" = release_tarball ]; then
         diff -r "$work/plain/dest" "$work/release_tarball/dest" > /dev/null ||
             fail "the release tarball installs other files than the checkout of its commit:

@@ -21,8 +21,18 @@ inherit cmake bash-completion
 # Build-time settings, for a vendor to change:
 # EXTRA_OECMAKE += "-DCONTROL_PIPE_PATH=/app/morvelin-service/sock/morvelin.fifo -DCONTROL_PIPE_TIMEOUT_MS=2000"
 
-# The key script that the acpids' wiring runs is a shell script: a package
-# of its own, so that an image without a hotkey daemon needs no shell for it.
-PACKAGES =+ "${PN}-key"
+# The wiring of every hotkey daemon, into /etc (${sysconfdir}), each in a
+# package of its own that depends on its daemon: an image installs the one
+# for the daemon it has. The key script that the acpids' wiring runs is a
+# shell script, so it too is a package of its own.
+EXTRA_OECMAKE += "'-DFIFO_CLIENT_HOTKEY_WIRING=triggerhappy;acpid;busybox-acpid'"
+PACKAGES =+ "${PN}-key ${PN}-triggerhappy ${PN}-acpid ${PN}-busybox-acpid"
 FILES:${PN}-key = "${libexecdir}/fifo-client-1"
 RDEPENDS:${PN}-key = "${PN} ${VIRTUAL-RUNTIME_base-utils}"
+FILES:${PN}-triggerhappy = "${sysconfdir}/triggerhappy/triggers.d/fifo_client_1.conf"
+RDEPENDS:${PN}-triggerhappy = "${PN} triggerhappy"
+FILES:${PN}-acpid = "${sysconfdir}/acpi/events/fifo_client_1-play-pause ${sysconfdir}/acpi/events/fifo_client_1-stop"
+RDEPENDS:${PN}-acpid = "${PN}-key acpid"
+# BusyBox's acpid applet must be in the image's BusyBox (CONFIG_ACPID).
+FILES:${PN}-busybox-acpid = "${sysconfdir}/acpi.map ${sysconfdir}/acpid.conf ${sysconfdir}/acpi/fifo_client_1"
+RDEPENDS:${PN}-busybox-acpid = "${PN}-key busybox"
