@@ -9,7 +9,7 @@ LIC_FILES_CHKSUM = "file://LICENSE;md5=76415b5dd7e8f0e2e11e535458d491ff"
 # keeps parsing offline and every build the same.
 FIFO_CLIENT_1_GIT_URI ?= "git://git.example.org/fifo_client_1.git;protocol=https;branch=main"
 SRC_URI = "${FIFO_CLIENT_1_GIT_URI}"
-SRCREV = "46ae2461bbe7ebacd1edb2dbdc62af05012ee0da"
+SRCREV = "1e60741287338ecdf1a0896c664a4e480cfde453"
 PV = "1.0.0+git"
 S = "${WORKDIR}/git"
 
