@@ -11,7 +11,9 @@ FIFO_CLIENT_1_GIT_URI ?= "git://git.example.org/fifo_client_1.git;protocol=https
 SRC_URI = "${FIFO_CLIENT_1_GIT_URI}"
 SRCREV = "1e60741287338ecdf1a0896c664a4e480cfde453"
 PV = "1.0.0+git"
-S = "${WORKDIR}/git"
+# Where the git fetcher unpacks: ${WORKDIR}/git up to Yocto 5.2; from 6.0
+# under UNPACKDIR, in the folder BB_GIT_DEFAULT_DESTSUFFIX names.
+S = "${@d.getVar('UNPACKDIR') + '/' + d.getVar('BB_GIT_DEFAULT_DESTSUFFIX') if d.getVar('BB_GIT_DEFAULT_DESTSUFFIX') else d.getVar('WORKDIR') + '/git'}"
 
 # The cmake class builds with the SDK's flags and hardening; the project
 # adds only what those leave open, and builds no tests unless asked. The
@@ -30,7 +32,9 @@ PACKAGES =+ "${PN}-key ${PN}-triggerhappy ${PN}-acpid ${PN}-busybox-acpid"
 FILES:${PN}-key = "${libexecdir}/fifo-client-1"
 RDEPENDS:${PN}-key = "${PN} ${VIRTUAL-RUNTIME_base-utils}"
 FILES:${PN}-triggerhappy = "${sysconfdir}/triggerhappy/triggers.d/fifo_client_1.conf"
-RDEPENDS:${PN}-triggerhappy = "${PN} triggerhappy"
+# triggerhappy comes from meta-oe: without that layer, a dependency on it
+# would leave the whole recipe unbuildable.
+RDEPENDS:${PN}-triggerhappy = "${PN} ${@bb.utils.contains('BBFILE_COLLECTIONS', 'openembedded-layer', 'triggerhappy', '', d)}"
 FILES:${PN}-acpid = "${sysconfdir}/acpi/events/fifo_client_1-play-pause ${sysconfdir}/acpi/events/fifo_client_1-stop"
 RDEPENDS:${PN}-acpid = "${PN}-key acpid"
 # BusyBox's acpid applet must be in the image's BusyBox (CONFIG_ACPID).
