@@ -8,7 +8,9 @@
 # as errors; a `git archive` tarball unpacked inside another git repository;
 # a static link asked for with -static-pie (a static PIE), and with -static
 # in CXXFLAGS and LDFLAGS as Buildroot's BR2_STATIC_LIBS gives it (static,
-# and configure says why it is no PIE).
+# and configure says why it is no PIE). The Yocto-like row installs the
+# recipe's wiring, each file of which must go into one package that depends
+# on its daemon; the Buildroot rows, what the .mk gives with no daemon and all.
 # Each install must hold what a target needs and nothing for the build host,
 # built for the right machine, hardened, with no flag given twice, and its
 # examples must call the program where it was installed (the plain row
@@ -126,7 +128,6 @@ build_sdk_compiler() {
         build_and_install "$1"
 }
 
-# With the sysconfdir that Yocto gives and the recipe's wiring.
 build_sysroot_only() {
     cmake -S "$source_dir" -B "$1/build" -G Ninja -DCMAKE_MAKE_PROGRAM=ninja -DCMAKE_TOOLCHAIN_FILE="$work/sysroot-only.cmake" \
         -DCMAKE_INSTALL_PREFIX=/usr -DCMAKE_INSTALL_SYSCONFDIR=/etc -DCMAKE_BUILD_TYPE=Release -DCMAKE_COMPILE_WARNING_AS_ERROR=ON \
@@ -134,9 +135,8 @@ build_sysroot_only() {
         cmake --build "$1/build" -v && DESTDIR="$1/dest" cmake --build "$1/build" --target install
 }
 
-# In the source folder, as Buildroot builds (a copy of it here), with the
-# options the package's .mk gives CMake and its init install, read by GNU
-# make with the configuration's symbols given as arguments.
+# In the source folder, as Buildroot builds (a copy of it here), with what
+# the package's .mk, read with the symbols given, gives CMake and installs.
 buildroot_package() {
     make -s -f - "$@" FIFO_CLIENT_1_PKGDIR="$source_dir/integration/buildroot/fifo-client-1" INSTALL=install <<'END'
 space := $(subst ,, )
@@ -153,10 +153,8 @@ build_buildroot() {
             -DBUILD_SHARED_LIBS=OFF -DCMAKE_BUILD_TYPE=Release -G "Unix Makefiles") &&
         make -C "$1/src" VERBOSE=1 && make -C "$1/src" install DESTDIR="$1/dest"
 }
-build_buildroot_daemons() {
-    build_buildroot "$1" TARGET_DIR="$1/dest" BR2_PACKAGE_TRIGGERHAPPY=y BR2_PACKAGE_ACPID=y \
-        BR2_PACKAGE_FIFO_CLIENT_1_BUSYBOX_ACPID=y BR2_PACKAGE_FIFO_CLIENT_1_KEY_USER=y
-}
+build_buildroot_daemons() { build_buildroot "$1" TARGET_DIR="$1/dest" BR2_PACKAGE_TRIGGERHAPPY=y BR2_PACKAGE_ACPID=y \
+    BR2_PACKAGE_FIFO_CLIENT_1_BUSYBOX_ACPID=y BR2_PACKAGE_FIFO_CLIENT_1_KEY_USER=y; }
 
 build_clang_host() {
     CXX=clang++ cmake -S "$source_dir" -B "$1/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
@@ -217,21 +215,16 @@ share/doc/fifo-client-1/examples/busybox-init/S01morvelin-fifo
 share/doc/fifo-client-1/examples/triggerhappy/fifo_client_1.conf
 share/man/man1/fifo_client_1.1.gz"
 
-# The wiring of every daemon in /etc, with the files' modes.
+# All wiring in /etc, with modes; /etc/default is the .mk's, in no manifest.
 all_wiring="644 etc/triggerhappy/triggers.d/fifo_client_1.conf
-644 etc/acpi/events/fifo_client_1-play-pause
-644 etc/acpi/events/fifo_client_1-stop
-644 etc/acpi.map
-644 etc/acpid.conf
-755 etc/acpi/fifo_client_1/play
-755 etc/acpi/fifo_client_1/play_pause
-755 etc/acpi/fifo_client_1/stop"
+$(printf '644 etc/acpi/events/fifo_client_1-%s\n644 etc/%s\n' play-pause acpi.map stop acpid.conf)
+$(printf '755 etc/acpi/fifo_client_1/%s\n' play play_pause stop)
+644 etc/default/triggerhappy"
 
-# check_install ROW MACHINE COMPILER LINKAGE: the files, the wiring in /etc,
-# the install manifest (which must list all of them but Buildroot's init
-# file, so that the install can be undone), the machine, the hardening, the
-# program's path in the examples, and no hardening flag given twice on a
-# compile or link line.
+# check_install ROW MACHINE COMPILER LINKAGE: the files, /etc, the install
+# manifest (which must list them all, so that the install can be undone), the
+# machine, the hardening, the program's path in the examples, and no
+# hardening flag given twice on a compile or link line.
 check_install() {
     dir=$work/$1
     exe=$(find "$dir/dest" -name fifo_client_1 -path '*/bin/*')
@@ -239,12 +232,7 @@ check_install() {
     files=$(cd "$prefix" && find . -type f -o -type l | sed 's|^\./||' | sort)
     [ "$files" = "$expected_files" ] || fail "$1 installs:
 $files"
-    case $1 in
-        sysroot_only) wiring=$all_wiring ;;
-        buildroot_daemons) wiring="$all_wiring
-644 etc/default/triggerhappy" ;;
-        *) wiring= ;;
-    esac
+    case $1 in sysroot_only) wiring=$(echo "$all_wiring" | grep -v /default/) ;; buildroot_daemons) wiring=$all_wiring ;; *) wiring= ;; esac
     etc=$(cd "$dir/dest" && find etc -type f -printf '%m %p\n' 2> /dev/null | sort)
     [ "$etc" = "$(echo "$wiring" | sort)" ] || fail "$1 installs into /etc:
 $etc"
@@ -283,8 +271,7 @@ $listed"
 check_recipe_split() {
     for path in $(cd "$1" && find etc -type f); do
         owner=$(sed -n 's/^FILES:\${PN}-\([a-z-]*\) = "\(.*\)"$/\1 \2/p' "$recipe" | sed 's|\${sysconfdir}|/etc|g' |
-            awk -v p="/$path" '{ for (i = 2; i <= NF; i++) if (p == $i || index(p, $i "/") == 1) { n++; o = $1 } }
-                END { if (n == 1) print o }')
+            awk -v p="/$path" '{ for (i = 2; i <= NF; i++) if (p == $i || index(p, $i "/") == 1) { n++; o = $1 } } END { if (n == 1) print o }')
         grep -q "^RDEPENDS:\${PN}-$owner = \".*\b${owner%%-*}\b" "$recipe" ||
             fail "the recipe puts /$path into '$owner', not one package that depends on its daemon"
     done
