@@ -24,11 +24,8 @@ made_by_the_init_script() {
 
 # received COUNT: waits for the stand-in to have printed COUNT commands,
 # and shows what it has.
-has_printed() {
-    [ "$(wc -l < /tmp/received | tr -d ' ')" -ge "$1" ]
-}
 received() {
-    wait_for has_printed "$1"
+    wait_for has_lines /tmp/received "$1"
     tr '\n' ' ' < /tmp/received
 }
 

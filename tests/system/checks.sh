@@ -25,6 +25,11 @@ wait_for() {
     done
 }
 
+# has_lines FILE COUNT: whether FILE holds COUNT lines or more.
+has_lines() {
+    [ "$(wc -l < "$1" | tr -d ' ')" -ge "$2" ]
+}
+
 # install_busybox_acpid_wiring: the shipped wiring for BusyBox's acpid, put
 # in place as callers.md says.
 install_busybox_acpid_wiring() {

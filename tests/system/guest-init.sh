@@ -38,11 +38,7 @@ start_stand_in() {
     mkdir -p "${1%/*}"
     timeout 20 "$stand_in" "$1" "$2" > "$scratch/received" &
     service=$!
-    tries=0
-    while [ ! -p "$1" ] && [ "$tries" -lt 500 ]; do
-        tries=$((tries + 1))
-        sleep 0.01
-    done
+    wait_for test -p "$1"
 }
 
 # The kernel is the one booted (its flavour ends its release), under this
@@ -114,11 +110,6 @@ holds_keyboard() {
     ls -l "/proc/$1/fd" 2> /dev/null | grep -q /dev/input/event
 }
 
-# lines FILE: how many lines FILE holds.
-lines() {
-    wc -l < "$1" | tr -d ' '
-}
-
 # keys_reach_the_service EXPECTED START KEY...: a uinput keyboard, the
 # hotkey daemon that the function START execs once it is there, and the
 # stand-in started as a user would start it, making the FIFO afresh; then each KEY
@@ -136,31 +127,18 @@ keys_reach_the_service() {
     exec 4<> "$scratch/keys"
     "$tests/media_keys" < "$scratch/keys" 4>&- > "$scratch/keyboard" 2>&1 &
     keyboard=$!
-    tries=0
-    until grep -q ready "$scratch/keyboard" && ls /dev/input/event* > /dev/null 2>&1; do
-        tries=$((tries + 1))
-        [ "$tries" -lt 500 ] || { cat "$scratch/keyboard"; exec 4>&-; return 1; }
-        sleep 0.01
-    done
+    wait_for grep -q ready "$scratch/keyboard" && wait_for test -e /dev/input/event0 ||
+        { cat "$scratch/keyboard"; exec 4>&-; return 1; }
     start=$1
     shift
     "$start" 4>&- > "$scratch/daemon.log" 2>&1 &
     daemon_pid=$!
-    tries=0
-    until holds_keyboard "$daemon_pid"; do
-        tries=$((tries + 1))
-        [ "$tries" -lt 500 ] || break
-        sleep 0.01
-    done
+    wait_for holds_keyboard "$daemon_pid"
     pressed=0
     for key in "$@"; do
         echo "$key" >&4
         pressed=$((pressed + 1))
-        tries=0
-        while [ "$(lines "$scratch/received")" -lt "$pressed" ] && [ "$tries" -lt 500 ]; do
-            tries=$((tries + 1))
-            sleep 0.01
-        done
+        wait_for has_lines "$scratch/received" "$pressed"
     done
     kill "$daemon_pid"
     wait "$daemon_pid"
